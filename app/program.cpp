@@ -1,0 +1,134 @@
+#include "app/program.h"
+
+#include "pointer/control_loop.h"
+#include "remote/remote.h"
+
+std::atomic<uint8_t> probeRun{0};
+std::atomic<uint8_t> probeActive{0};
+std::atomic<uint8_t> probeAccelX{0};
+platform::ThreadHandle probeThread = platform::kNoThread;
+
+namespace {
+
+constexpr int kProbeMs = 100;
+constexpr int kWorkerPauseMs = 100;
+// The remote takes its time to settle the camera between set-up blocks.
+constexpr int kConfigPauseMs = 200;
+
+const char* const kBanner[] = {
+    "###########################################\n",
+    "#                                         #\n",
+    "#   Trevanquill Test version 0.1          #\n",
+    "#                  build 2006.12.18       #\n",
+    "#                                         #\n",
+    "###########################################\n",
+    "\n",
+    "Usage:\n",
+    "   up/down/left/right button  ... Move cursor\n",
+    "   B button  ... Left click\n",
+    "   A button  ... Right click\n",
+    "   (1) button  ... Wheel up\n",
+    "   (2) button  ... Wheel down\n",
+    "   (+) button  ... Wheel down\n",
+    "   (-) button  ... Wheel up\n",
+    "   Home button  ... Quit\n",
+    "\n",
+};
+
+// Report mode 0x33 (buttons, accelerometer, infrared), both camera enables and
+// the camera's enable register 0xB00030 written 0x01, then 0x08.
+void CameraBlock() {
+  SetReportMode(0x00, kModeButtonsAccelIr);
+  SetIrEnable(0x04);
+  SetIrEnable2(0x04);
+  WriteRegister(0x01, 0x04, 0xB0, 0x00, 0x30);
+  WriteRegister(0x08, 0x04, 0xB0, 0x00, 0x30);
+}
+
+}  // namespace
+
+void ProbeWorker() {
+  while (probeRun.load()) {
+    probeActive.store(1);
+    const PollResult poll = PollInput();
+    if (poll == kPollDeviceLost) break;
+    if (poll == kPollNoReport) continue;  // the read itself waited
+    probeAccelX.store(remoteInput.accelX);
+    // Data has arrived: the probe has its answer, and the reports that follow
+    // belong to the control loop.
+    if (remoteInput.accelX != 0) break;
+    platform::SleepMilliseconds(kWorkerPauseMs);
+  }
+  probeActive.store(0);
+}
+
+int ProbeLink() {
+  remoteInput.accelX = 0;
+  probeAccelX.store(0);
+  probeRun.store(1);
+  probeThread = platform::StartThread(ProbeWorker);
+  platform::WaitMilliseconds(kProbeMs);
+  probeRun.store(0);
+  return probeAccelX.load() != 0 ? 1 : 0;
+}
+
+void StopProbeWorker() {
+  if (probeThread == platform::kNoThread) return;
+  platform::JoinThread(probeThread);
+  probeThread = platform::kNoThread;
+}
+
+void PrintBanner() {
+  for (const char* line : kBanner) platform::ConsoleWrite(line);
+}
+
+void ConfigureRemote() {
+  SetLeds(0x10);  // LED 1
+  CameraBlock();
+  platform::WaitMilliseconds(kConfigPauseMs);
+  CameraBlock();
+  platform::WaitMilliseconds(kConfigPauseMs);
+  CameraBlock();
+  // Camera sensitivity (0xB00006, 0xB00008, 0xB0001A) and mode (0xB00033).
+  WriteRegister(0x90, 0x04, 0xB0, 0x00, 0x06);
+  WriteRegister(0xC0, 0x04, 0xB0, 0x00, 0x08);
+  WriteRegister(0x40, 0x04, 0xB0, 0x00, 0x1A);
+  WriteRegister(0x33, 0x04, 0xB0, 0x00, 0x33);
+}
+
+namespace {
+
+int RunWithDesktop() {
+  hidHandle = platform::OpenHidHandle(kRemoteVendor, kRemoteProduct);
+  if (hidHandle == -1) {
+    platform::ShowMessage("Wii-Remote not found.");
+    return kExitNotFound;
+  }
+  SelectButtonsAccelMode();
+  if (!ProbeLink()) {
+    platform::ShowMessage("Wii-Remote cannot open.");
+    StopProbeWorker();
+    platform::CloseHidHandle(hidHandle);
+    return kExitNoData;
+  }
+  PrintBanner();
+  ConfigureRemote();
+  // The worker left its loop long before the set-up's 400 ms were over.
+  StopProbeWorker();
+  const LoopEnd end = RunControlLoop();
+  if (end == kLoopDeviceLost) platform::ConsoleWrite("Wii-Remote disconnected.\n");
+  SelectButtonsMode();
+  platform::CloseHidHandle(hidHandle);
+  if (end == kLoopDeviceLost) return kExitNoData;
+  if (end == kLoopDesktopLost) return kExitNoDesktop;
+  return kExitOk;
+}
+
+}  // namespace
+
+int RunProgram() {
+  if (!platform::StartPlatform()) return kExitNoDesktop;
+  const int code = RunWithDesktop();
+  platform::StopPlatform();
+  return code;
+}

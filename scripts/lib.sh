@@ -1,0 +1,69 @@
+# Shared helpers for the build and test scripts. Source it; do not run it.
+
+TOP=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+JOBS=$(nproc 2>/dev/null || echo 2)
+
+log() { printf '\n== %s\n' "$*"; }
+
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+# apt-get with a few tries: a mirror may be in the middle of a sync.
+apt_retry() {
+  local try
+  for try in 1 2 3 4 5; do
+    if as_root env DEBIAN_FRONTEND=noninteractive apt-get "$@"; then return 0; fi
+    echo "apt-get $1 failed (try $try), retrying in 15 s" >&2
+    sleep 15
+  done
+  return 1
+}
+
+APT_UPDATED=${APT_UPDATED:-0}
+# Installs the packages that are not installed yet.
+apt_install() {
+  local missing=() p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  if [ "$APT_UPDATED" != 1 ]; then
+    apt_retry update -q || return 1
+    APT_UPDATED=1
+    export APT_UPDATED
+  fi
+  apt_retry install -y -q --no-install-recommends "${missing[@]}"
+}
+
+# What every build needs.
+BASE_PACKAGES=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev
+  libhidapi-dev libx11-dev libxtst-dev libxi-dev)
+
+# Configures and builds the project in $1 (extra cmake arguments follow).
+build_project() {
+  local dir=$1; shift
+  cmake -S "$TOP" -B "$dir" "$@" >/dev/null && cmake --build "$dir" -j "$JOBS"
+}
+
+# Runs ctest in $1 and adds its counts to TESTS_PASSED and TESTS_FAILED.
+TESTS_PASSED=${TESTS_PASSED:-0}
+TESTS_FAILED=${TESTS_FAILED:-0}
+run_ctest() {
+  local dir=$1; shift
+  local out rc total failed
+  out=$(mktemp)
+  (cd "$dir" && ctest --output-on-failure "$@") 2>&1 | tee "$out"
+  rc=${PIPESTATUS[0]}
+  total=$(sed -n 's/.*tests failed out of \([0-9]*\).*/\1/p' "$out" | tail -1)
+  failed=$(sed -n 's/.* \([0-9]*\) tests failed out of.*/\1/p' "$out" | tail -1)
+  rm -f "$out"
+  if [ -z "$total" ]; then
+    echo "ctest in $dir ran no test" >&2
+    TESTS_FAILED=$((TESTS_FAILED + 1))
+    return 1
+  fi
+  TESTS_PASSED=$((TESTS_PASSED + total - failed))
+  TESTS_FAILED=$((TESTS_FAILED + failed))
+  return $rc
+}

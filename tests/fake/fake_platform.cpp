@@ -1,0 +1,355 @@
+#include "tests/fake/fake_platform.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+namespace fake {
+
+ScriptedRemote remote;
+RecordedDesktop desktop;
+std::vector<std::string> timeline;
+
+namespace {
+
+constexpr HidHandle kFakeHandle = 7;
+constexpr int64_t kFrequency = 1000000;  // counter ticks are microseconds
+// Every counter read lets this much virtual time pass, so busy waits end.
+constexpr int64_t kCounterStepUs = 50;
+// A script that has run out leaves the remote silent; a run that is still
+// going after this much virtual time has lost its way.
+constexpr int64_t kTimeCapUs = 600LL * 1000 * 1000;
+// A real-time guard against a test that deadlocks.
+constexpr auto kRealTimeGuard = std::chrono::seconds(60);
+
+// Guards the recorded state, which the probe worker and the main thread
+// share. Never held while a thread waits on the virtual clock.
+std::mutex stateMutex;
+
+// ---- the virtual clock
+struct Waiter {
+  int64_t wakeUs;
+  bool woken;
+};
+
+std::mutex clockMutex;
+std::condition_variable clockChanged;
+int64_t nowUs = 0;
+int liveThreads = 1;     // the main thread, and any started worker
+int blockedThreads = 0;  // threads waiting for another thread to end
+std::vector<Waiter*> waiters;
+
+// With every live thread waiting, time moves to the earliest wake-up.
+void AdvanceLocked() {
+  if (waiters.empty()) return;
+  int64_t earliest = waiters[0]->wakeUs;
+  for (Waiter* w : waiters) earliest = std::min(earliest, w->wakeUs);
+  if (earliest > nowUs) nowUs = earliest;
+  auto due = [](Waiter* w) {
+    if (w->wakeUs > nowUs) return false;
+    w->woken = true;
+    return true;
+  };
+  waiters.erase(std::remove_if(waiters.begin(), waiters.end(), due),
+                waiters.end());
+  clockChanged.notify_all();
+}
+
+void WaitVirtual(int64_t us) {
+  std::unique_lock<std::mutex> lock(clockMutex);
+  Waiter me{nowUs + us, false};
+  waiters.push_back(&me);
+  while (!me.woken) {
+    if (static_cast<int>(waiters.size()) + blockedThreads >= liveThreads) {
+      AdvanceLocked();
+    } else if (clockChanged.wait_for(lock, kRealTimeGuard) ==
+               std::cv_status::timeout) {
+      std::fprintf(stderr, "test platform: threads stuck, no virtual time passes\n");
+      std::abort();
+    }
+  }
+}
+
+void Record(const std::string& line) { timeline.push_back(line); }
+
+// ---- threads
+constexpr int kMaxThreads = 8;
+std::thread threads[kMaxThreads];
+
+}  // namespace
+
+std::string Hex(const Bytes& bytes) {
+  std::string out;
+  char buf[4];
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    std::snprintf(buf, sizeof buf, i ? " %02X" : "%02X", bytes[i]);
+    out += buf;
+  }
+  return out;
+}
+
+int64_t NowUs() {
+  std::lock_guard<std::mutex> lock(clockMutex);
+  return nowUs;
+}
+
+void ScriptedRemote::Sends(const Bytes& report, int afterMs) {
+  script.push_back(Item{Item::kReport, afterMs * 1000LL, report});
+}
+void ScriptedRemote::Silent(int ms) {
+  script.push_back(Item{Item::kSilence, ms * 1000LL, {}});
+}
+void ScriptedRemote::FailsRead() {
+  script.push_back(Item{Item::kFail, 0, {}});
+}
+void ScriptedRemote::Disappears(int afterMs) {
+  script.push_back(Item{Item::kLost, afterMs * 1000LL, {}});
+}
+
+std::vector<Bytes> ScriptedRemote::WrittenBytes() const {
+  std::vector<Bytes> out;
+  for (const Written& w : written) out.push_back(w.bytes);
+  return out;
+}
+
+bool ScriptedRemote::ScriptEmpty() const { return script.empty(); }
+
+void RecordedDesktop::KeyAt(int atMs, int key) {
+  keys.push_back(Key{atMs * 1000LL, key});
+}
+void RecordedDesktop::KeysWaiting(const std::vector<int>& k) {
+  for (int key : k) KeyAt(0, key);
+}
+
+void Reset() {
+  for (std::thread& t : threads) {
+    if (t.joinable()) t.join();
+  }
+  {
+    std::lock_guard<std::mutex> lock(clockMutex);
+    nowUs = 0;
+    liveThreads = 1;
+    blockedThreads = 0;
+    waiters.clear();
+  }
+  std::lock_guard<std::mutex> lock(stateMutex);
+  remote = ScriptedRemote();
+  desktop = RecordedDesktop();
+  timeline.clear();
+}
+
+}  // namespace fake
+
+// ------------------------------------------------------------ the platform
+
+namespace platform {
+
+using fake::desktop;
+using fake::remote;
+using fake::stateMutex;
+
+HidHandle OpenHidHandle(uint16_t vendor, uint16_t product) {
+  std::lock_guard<std::mutex> lock(stateMutex);
+  char line[64];
+  std::snprintf(line, sizeof line, "open %04X %04X", vendor, product);
+  fake::Record(line);
+  if (!remote.present) return -1;
+  ++remote.opens;
+  return fake::kFakeHandle;
+}
+
+void CloseHidHandle(HidHandle handle) {
+  std::lock_guard<std::mutex> lock(stateMutex);
+  if (handle == fake::kFakeHandle) ++remote.closes;
+  fake::Record("close");
+}
+
+ReadOutcome ReadReport(HidHandle handle, uint8_t* buffer, int32_t* resultSlot,
+                       int timeLimitMs) {
+  using Item = fake::ScriptedRemote::Item;
+  const int64_t limitUs = timeLimitMs * 1000LL;
+  *resultSlot = 0;
+  int64_t waitUs = 0;
+  {
+    std::lock_guard<std::mutex> lock(stateMutex);
+    ++remote.reads;
+    if (handle != fake::kFakeHandle || remote.lost) return kReadDeviceLost;
+    if (fake::NowUs() > fake::kTimeCapUs) {
+      remote.timeCapHit = true;
+      return kReadDeviceLost;
+    }
+    if (remote.script.empty()) {
+      waitUs = limitUs;
+    } else {
+      Item& item = remote.script.front();
+      waitUs = std::min(item.delayUs, limitUs);
+      item.delayUs -= waitUs;
+    }
+  }
+  if (waitUs > 0) fake::WaitVirtual(waitUs);
+
+  std::lock_guard<std::mutex> lock(stateMutex);
+  if (remote.script.empty() || remote.script.front().delayUs > 0) {
+    return kReadNoReport;
+  }
+  Item item = remote.script.front();
+  remote.script.pop_front();
+  switch (item.kind) {
+    case Item::kSilence:
+    case Item::kFail:
+      return kReadNoReport;
+    case Item::kLost:
+      remote.lost = true;
+      return kReadDeviceLost;
+    case Item::kReport:
+      break;
+  }
+  const size_t n = std::min<size_t>(item.bytes.size(), kReportBufferSize);
+  std::memcpy(buffer, item.bytes.data(), n);
+  *resultSlot = static_cast<int32_t>(n);
+  ++remote.reportsRead;
+  return kReadReport;
+}
+
+int WriteReport(HidHandle handle, const uint8_t* buffer, int32_t* resultSlot) {
+  fake::Bytes bytes(buffer, buffer + OutputReportLength(buffer[0]));
+  void (*onWrite)(const fake::Bytes&) = nullptr;
+  int result;
+  {
+    std::lock_guard<std::mutex> lock(stateMutex);
+    const bool ok =
+        handle == fake::kFakeHandle && !remote.lost && !remote.failWrites;
+    remote.written.push_back(fake::Written{bytes, fake::NowUs(), ok});
+    fake::Record("write " + fake::Hex(bytes));
+    result = ok ? static_cast<int>(bytes.size()) : -1;
+    onWrite = remote.onWrite;
+  }
+  *resultSlot = result;
+  if (onWrite) onWrite(bytes);
+  return result;
+}
+
+bool StartPlatform() {
+  std::lock_guard<std::mutex> lock(stateMutex);
+  ++desktop.starts;
+  return !desktop.unavailable;
+}
+
+void StopPlatform() {
+  std::lock_guard<std::mutex> lock(stateMutex);
+  ++desktop.stops;
+}
+
+bool DesktopLost() {
+  std::lock_guard<std::mutex> lock(stateMutex);
+  return desktop.lostAtUs >= 0 && fake::NowUs() >= desktop.lostAtUs;
+}
+
+void SetCursorPos(int x, int y) {
+  std::lock_guard<std::mutex> lock(stateMutex);
+  desktop.cursorSets.push_back(fake::Point{x, y});
+  desktop.cursor.x = std::max(0, std::min(x, desktop.width - 1));
+  desktop.cursor.y = std::max(0, std::min(y, desktop.height - 1));
+  fake::Record("cursor " + std::to_string(x) + " " + std::to_string(y));
+}
+
+void GetCursorPos(int* x, int* y) {
+  std::lock_guard<std::mutex> lock(stateMutex);
+  ++desktop.cursorReads;
+  *x = desktop.cursor.x;
+  *y = desktop.cursor.y;
+}
+
+void MouseEvent(uint32_t flags, int32_t data) {
+  std::lock_guard<std::mutex> lock(stateMutex);
+  desktop.mouse.push_back(fake::MouseRecord{flags, data});
+  char line[48];
+  std::snprintf(line, sizeof line, "mouse %04X %d", flags, data);
+  fake::Record(line);
+}
+
+void ConsoleWrite(const char* text) {
+  std::lock_guard<std::mutex> lock(stateMutex);
+  desktop.console += text;
+  fake::Record(std::string("console ") + text);
+}
+
+bool KeyWaiting() {
+  std::lock_guard<std::mutex> lock(stateMutex);
+  return !desktop.keys.empty() && desktop.keys.front().atUs <= fake::NowUs();
+}
+
+int ReadKey() {
+  std::lock_guard<std::mutex> lock(stateMutex);
+  if (desktop.keys.empty()) return 0;
+  const int key = desktop.keys.front().key;
+  desktop.keys.pop_front();
+  return key;
+}
+
+void ShowMessage(const char* text) {
+  std::lock_guard<std::mutex> lock(stateMutex);
+  desktop.messages.push_back(text);
+  fake::Record(std::string("message ") + text);
+}
+
+int64_t QueryFrequency() { return fake::kFrequency; }
+
+int64_t QueryCounter() {
+  fake::WaitVirtual(fake::kCounterStepUs);
+  return fake::NowUs();
+}
+
+void SleepMilliseconds(int ms) {
+  {
+    std::lock_guard<std::mutex> lock(stateMutex);
+    ++desktop.sleeps;
+  }
+  fake::WaitVirtual(ms * 1000LL);
+}
+
+ThreadHandle StartThread(void (*body)()) {
+  {
+    std::lock_guard<std::mutex> lock(stateMutex);
+    if (desktop.failThreadStart) return kNoThread;
+    ++desktop.threadsStarted;
+  }
+  for (int i = 0; i < fake::kMaxThreads; ++i) {
+    if (fake::threads[i].joinable()) continue;
+    {
+      std::lock_guard<std::mutex> lock(fake::clockMutex);
+      ++fake::liveThreads;
+    }
+    fake::threads[i] = std::thread([body] {
+      body();
+      std::lock_guard<std::mutex> lock(fake::clockMutex);
+      --fake::liveThreads;
+      fake::clockChanged.notify_all();
+    });
+    return i;
+  }
+  return kNoThread;
+}
+
+void JoinThread(ThreadHandle thread) {
+  if (thread < 0 || thread >= fake::kMaxThreads) return;
+  {
+    std::lock_guard<std::mutex> lock(fake::clockMutex);
+    ++fake::blockedThreads;
+    fake::clockChanged.notify_all();
+  }
+  if (fake::threads[thread].joinable()) fake::threads[thread].join();
+  {
+    std::lock_guard<std::mutex> lock(fake::clockMutex);
+    --fake::blockedThreads;
+  }
+  std::lock_guard<std::mutex> lock(stateMutex);
+  ++desktop.threadsJoined;
+}
+
+}  // namespace platform

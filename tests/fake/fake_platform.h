@@ -1,0 +1,137 @@
+// The test platform: a scripted remote and a recorded desktop behind the same
+// free functions that the OS backends provide, with a virtual clock so that
+// the tool's waits cost no real time.
+//
+// Time is virtual and advances only when every thread of the program is
+// waiting (a busy-wait counter read, a sleep, a read that waits for the
+// remote), so a run with the probe worker is as repeatable as one without.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace fake {
+
+typedef std::vector<uint8_t> Bytes;
+
+// An output report as it travelled to the remote.
+struct Written {
+  Bytes bytes;
+  int64_t atUs;
+  bool ok;
+};
+
+struct MouseRecord {
+  uint32_t flags;
+  int32_t data;
+  bool operator==(const MouseRecord& o) const {
+    return flags == o.flags && data == o.data;
+  }
+};
+
+struct Point {
+  int x;
+  int y;
+  bool operator==(const Point& o) const { return x == o.x && y == o.y; }
+};
+
+class ScriptedRemote {
+ public:
+  // Whether OpenHidHandle finds the remote.
+  bool present = true;
+  // Writes fail (return -1) while this is set.
+  bool failWrites = false;
+
+  // The remote sends this report, afterMs after the read that takes it starts
+  // (the wait counts from the end of the previous item).
+  void Sends(const Bytes& report, int afterMs = 0);
+  // Nothing arrives for ms milliseconds.
+  void Silent(int ms);
+  // The next read fails once, without a report.
+  void FailsRead();
+  // The remote goes away: every later read reports it lost and writes fail.
+  void Disappears(int afterMs = 0);
+  // Called with every output report the remote receives, after it is
+  // recorded, so a test can make the remote answer (queue more items).
+  void (*onWrite)(const Bytes& report) = nullptr;
+
+  // What happened.
+  std::vector<Written> written;  // every output report, in order
+  int opens = 0;
+  int closes = 0;
+  int reads = 0;          // ReadReport calls
+  int reportsRead = 0;    // reads that delivered a report
+  bool lost = false;
+  bool timeCapHit = false;
+
+  // Just the bytes of the output reports, in order.
+  std::vector<Bytes> WrittenBytes() const;
+  bool ScriptEmpty() const;
+
+  struct Item {
+    enum Kind { kReport, kSilence, kFail, kLost } kind;
+    int64_t delayUs;
+    Bytes bytes;
+  };
+  std::deque<Item> script;
+};
+
+class RecordedDesktop {
+ public:
+  // The screen on which the cursor is kept.
+  int width = 1920;
+  int height = 1080;
+  Point cursor{960, 540};
+  // StartPlatform fails (no display).
+  bool unavailable = false;
+  // The desktop goes away at this virtual time (never when negative).
+  int64_t lostAtUs = -1;
+  // A worker thread cannot be started.
+  bool failThreadStart = false;
+
+  // A key waiting in the console from the virtual time atMs on.
+  void KeyAt(int atMs, int key);
+  void KeysWaiting(const std::vector<int>& keys);
+
+  // What happened.
+  std::vector<Point> cursorSets;  // positions asked for, before keeping on screen
+  int cursorReads = 0;
+  std::vector<MouseRecord> mouse;
+  std::string console;
+  std::vector<std::string> messages;
+  int starts = 0;
+  int stops = 0;
+  int threadsStarted = 0;
+  int threadsJoined = 0;
+  int sleeps = 0;
+
+  struct Key {
+    int64_t atUs;
+    int key;
+  };
+  std::deque<Key> keys;
+};
+
+extern ScriptedRemote remote;
+extern RecordedDesktop desktop;
+
+// One line per observable effect, in the order they happened: "open",
+// "write 11 10", "read", "console <text>", "mouse 0002 0", "message <text>",
+// "close", "cursor x y". Reads that brought nothing are left out.
+extern std::vector<std::string> timeline;
+
+// The virtual clock, in microseconds since the test began.
+int64_t NowUs();
+
+// Puts the whole test platform back to its start. Call with no program thread
+// running.
+void Reset();
+
+// "11 10 00" style text of some bytes.
+std::string Hex(const Bytes& bytes);
+
+}  // namespace fake
