@@ -223,3 +223,33 @@ TEST_F(Program, StartUpTakesTheProbeAndTheConfigurationWaits) {
 }
 
 }  // namespace
+
+namespace {
+
+// Two lights 40 camera units apart, their midpoint at (mx, my).
+Report PointingAt(int mx, int my) {
+  return Report(0x33).Accel(0x80, 0x80, 0x9A).Point(1, mx - 20, my).Point(2, mx + 20, my);
+}
+
+TEST_F(Program, CursorFollowsTheSpotTheRemotePointsAt) {
+  remote.Sends(ProbeReport());
+  remote.Sends(PointingAt(512, 512));  // target (512, 512), taken at once
+  remote.Sends(PointingAt(500, 500));  // target (548, 476), a sixth of the way a pass
+  remote.Sends(PointingAt(500, 500));
+  remote.Sends(Report(0x33).Accel(0x80, 0x80, 0x9A).NoPoints());  // lost
+  remote.Sends(Report(0x33).Accel(0x80, 0x80, 0x9A).NoPoints());
+  remote.Sends(PointingAt(500, 500));  // found again
+  remote.Sends(HomeReport());
+  EXPECT_EQ(RunProgram(), kExitOk);
+  // Each pass: the infrared placement, then the D-pad stage's (no D-pad held,
+  // so it sets the same place again); while lost only the D-pad stage's.
+  EXPECT_THAT(desktop.cursorSets,
+              ElementsAre(fake::Point{512, 512}, fake::Point{512, 512},
+                          fake::Point{518, 506}, fake::Point{518, 506},
+                          fake::Point{523, 501}, fake::Point{523, 501},
+                          fake::Point{523, 501}, fake::Point{523, 501},
+                          fake::Point{527, 496}, fake::Point{527, 496}));
+  EXPECT_EQ(desktop.console, Banner() + "IR-Track NG\nIR-Track Ok\n");
+}
+
+}  // namespace
