@@ -77,6 +77,12 @@ LoopEnd RunPasses(ButtonState* s) {
     const PollResult poll = PollInput();
     if (poll == kPollDeviceLost) return kLoopDeviceLost;
     if (poll == kPollNoReport) continue;  // the read waited; nothing to act on
+    // A status report that the remote sent on its own stops its data reports
+    // until the mode is selected again. The pass goes on as for any report
+    // without data.
+    if (IsStatusReport(inputReport, readResultSlot)) {
+      SetReportMode(0x00, kModeButtonsAccelIr);
+    }
     if (HomeAlone(remoteInput.buttons2)) return kLoopQuit;
     ButtonActions(s);
     UpdateIrPointing(irState);
