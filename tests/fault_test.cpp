@@ -335,7 +335,12 @@ INSTANTIATE_TEST_SUITE_P(Times, ProbeHandOver,
                                            HandOver{0, 100}, HandOver{0, 150},
                                            HandOver{50, 1}, HandOver{50, 50},
                                            HandOver{95, 4}, HandOver{95, 6},
-                                           HandOver{97, 1}, HandOver{97, 300}));
+                                           HandOver{97, 1}, HandOver{97, 300}),
+                         [](const ::testing::TestParamInfo<HandOver>& info) {
+                           return "data_at_" + std::to_string(info.param.dataMs) +
+                                  "_ms_press_" + std::to_string(info.param.afterMs) +
+                                  "_ms_later";
+                         });
 
 // The probe's only data arrives around the moment the probe decides. Well
 // before it, the run starts; well after it, the run ends with the message; in
