@@ -233,6 +233,28 @@ TEST_F(StatusReport, EveryStatusReportSelectsTheModeOnce) {
   EXPECT_EQ(remote.statusSilences, 3);
 }
 
+TEST_F(StatusReport, AModeThatDoesNotReachTheRemoteIsSentAgain) {
+  Press(0, kButtonB);
+  remote.SendsStatus();
+  Press(0, 0);
+  remote.Sends(HomeReport());
+  remote.failWritesFrom = 0;  // the first two tries fail
+  remote.onWrite = [](const fake::Bytes&) {
+    if (fake::remote.written.size() == 2) fake::remote.failWritesFrom = -1;
+  };
+  EXPECT_EQ(RunControlLoop(), kLoopQuit);
+  ASSERT_EQ(remote.written.size(), 3u);
+  EXPECT_THAT(remote.WrittenBytes(),
+              ElementsAre(B({0x12, 0x00, 0x33}), B({0x12, 0x00, 0x33}),
+                          B({0x12, 0x00, 0x33})));
+  EXPECT_FALSE(remote.written[1].ok);
+  EXPECT_TRUE(remote.written[2].ok);
+  // One try per read that waited out its time limit: no spinning.
+  EXPECT_EQ(remote.written[2].atUs - remote.written[1].atUs,
+            platform::kReadTimeLimitMs * 1000);
+  EXPECT_THAT(Effects(), ElementsAre(kLeftDown, kLeftUp));
+}
+
 TEST_F(StatusReport, OtherReportsWithoutDataSelectNothing) {
   remote.Sends(Report(0x22).Raw(3, 0x12));  // acknowledgement of a mode
   remote.Sends(Report(0x21));               // register data
