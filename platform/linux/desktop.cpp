@@ -21,6 +21,12 @@ bool gone = false;
 int lastX = 0;
 int lastY = 0;
 int32_t wheelUnits = 0;
+// Set by a read-back and cleared by the next SetCursorPos: the cursor was just
+// seen at (lastX, lastY), so a warp to that very spot right after the
+// read-back can be left out. The D-pad stage
+// sets the cursor on every pass, mostly where it just read it; leaving those
+// warps out spares the server a request and other clients a motion event.
+bool positionFresh = false;
 
 constexpr unsigned kButtonLeft = 1;
 constexpr unsigned kButtonRight = 3;
@@ -95,6 +101,7 @@ bool OpenDesktop() {
   root = DefaultRootWindow(d);
   gone = false;
   wheelUnits = 0;
+  positionFresh = false;
   return true;
 }
 
@@ -137,6 +144,9 @@ void SetCursorPos(int x, int y) {
   const int cx = linuxbackend::ClampCoordinate(x);
   const int cy = linuxbackend::ClampCoordinate(y);
   if (!Usable()) return;
+  const bool alreadyThere = positionFresh && cx == lastX && cy == lastY;
+  positionFresh = false;
+  if (alreadyThere) return;
   XWarpPointer(display, None, root, 0, 0, 0, 0, cx, cy);
   Flush();
   Screen* s = DefaultScreenOfDisplay(display);
@@ -153,6 +163,7 @@ void GetCursorPos(int* x, int* y) {
                       &winY, &mask)) {
       lastX = rootX;
       lastY = rootY;
+      positionFresh = true;
     }
   }
   *x = lastX;
