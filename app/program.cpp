@@ -54,9 +54,6 @@ void ProbeWorker() {
     if (poll == kPollDeviceLost) break;
     if (poll == kPollNoReport) continue;  // the read itself waited
     probeAccelX.store(remoteInput.accelX);
-    // Data has arrived: the probe has its answer, and the reports that follow
-    // belong to the control loop.
-    if (remoteInput.accelX != 0) break;
     platform::SleepMilliseconds(kWorkerPauseMs);
   }
   probeActive.store(0);

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -84,6 +86,18 @@ inline fake::Bytes B(std::initializer_list<int> values) {
   for (int v : values) out.push_back(static_cast<uint8_t>(v));
   return out;
 }
+
+// Names a parameterised test after its case's name field.
+struct CaseName {
+  template <class Param>
+  std::string operator()(const ::testing::TestParamInfo<Param>& info) const {
+    std::string name;
+    for (const char* p = info.param.name; *p; ++p) {
+      name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+    }
+    return name;
+  }
+};
 
 // Puts the program's state and the test platform back to their start.
 class TestPlatform : public ::testing::Test {

@@ -24,6 +24,9 @@ constexpr int64_t kCounterStepUs = 50;
 // A script that has run out leaves the remote silent; a run that is still
 // going after this much virtual time has lost its way.
 constexpr int64_t kTimeCapUs = 600LL * 1000 * 1000;
+// A new thread starts running this long after it was asked for, as a real one
+// does; it keeps the probe worker's steps apart from the main thread's.
+constexpr int64_t kThreadStartUs = 1000;
 // A real-time guard against a test that deadlocks.
 constexpr auto kRealTimeGuard = std::chrono::seconds(60);
 
@@ -326,6 +329,7 @@ ThreadHandle StartThread(void (*body)()) {
       ++fake::liveThreads;
     }
     fake::threads[i] = std::thread([body] {
+      fake::WaitVirtual(fake::kThreadStartUs);
       body();
       std::lock_guard<std::mutex> lock(fake::clockMutex);
       --fake::liveThreads;

@@ -1,0 +1,205 @@
+// The control loop: button actions, the ways it ends, and what it does while
+// the remote sends nothing.
+#include <gmock/gmock.h>
+
+#include "pointer/control_loop.h"
+#include "tests/support.h"
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
+
+namespace {
+
+// The loop's effects as timeline lines.
+const char kLeftDown[] = "mouse 0002 0";
+const char kLeftUp[] = "mouse 0004 0";
+const char kRightDown[] = "mouse 0008 0";
+const char kRightUp[] = "mouse 0010 0";
+const char kWheelUp[] = "mouse 0800 64";
+const char kWheelDown[] = "mouse 0800 -64";
+const char kRumbleOn[] = "write 13 05";
+const char kRumbleOff[] = "write 13 04";
+
+// The mouse events and rumble reports of the run, in order.
+std::vector<std::string> Effects() {
+  std::vector<std::string> out;
+  for (const std::string& line : fake::timeline) {
+    if (line.rfind("mouse", 0) == 0 || line.rfind("write 13", 0) == 0) {
+      out.push_back(line);
+    }
+  }
+  return out;
+}
+
+class ControlLoop : public TestPlatform {
+ protected:
+  void SetUp() override {
+    TestPlatform::SetUp();
+    hidHandle = platform::OpenHidHandle(kRemoteVendor, kRemoteProduct);
+  }
+  void Press(uint8_t b1, uint8_t b2, int times = 1) {
+    for (int i = 0; i < times; ++i) remote.Sends(Buttons(b1, b2));
+  }
+};
+
+struct ButtonCase {
+  const char* name;
+  std::vector<std::pair<uint8_t, uint8_t>> reports;  // buttons1, buttons2
+  std::vector<std::string> effects;
+};
+void PrintTo(const ButtonCase& c, std::ostream* os) { *os << c.name; }
+
+const ButtonCase kButtonCases[] = {
+    {"A held gives one press, its release one release",
+     {{0, 0x08}, {0, 0x08}, {0, 0x08}, {0, 0x08}, {0, 0x00}, {0, 0x00}},
+     {kRightDown, kRightUp}},
+    {"B likewise with the left button",
+     {{0, 0x04}, {0, 0x04}, {0, 0x00}, {0, 0x04}, {0, 0x00}},
+     {kLeftDown, kLeftUp, kLeftDown, kLeftUp}},
+    {"A and B in one report: right press then left press",
+     {{0, 0x0C}, {0, 0x00}},
+     {kRightDown, kLeftDown, kRightUp, kLeftUp}},
+    {"One held for ten reports gives ten wheel events up",
+     {{0, 0x02}, {0, 0x02}, {0, 0x02}, {0, 0x02}, {0, 0x02},
+      {0, 0x02}, {0, 0x02}, {0, 0x02}, {0, 0x02}, {0, 0x02}},
+     {kWheelUp, kWheelUp, kWheelUp, kWheelUp, kWheelUp,
+      kWheelUp, kWheelUp, kWheelUp, kWheelUp, kWheelUp}},
+    {"Two held scrolls down on every report",
+     {{0, 0x01}, {0, 0x01}, {0, 0x00}, {0, 0x01}},
+     {kWheelDown, kWheelDown, kWheelDown}},
+    {"Plus held gives one rumble and one step down per press",
+     {{0x10, 0}, {0x10, 0}, {0x10, 0}, {0x10, 0}, {0, 0}, {0x10, 0}, {0x10, 0}},
+     {kRumbleOn, kRumbleOff, kWheelDown, kRumbleOn, kRumbleOff, kWheelDown}},
+    {"Minus held gives one rumble and one step up per press",
+     {{0, 0x10}, {0, 0x10}, {0, 0x00}, {0, 0x10}},
+     {kRumbleOn, kRumbleOff, kWheelUp, kRumbleOn, kRumbleOff, kWheelUp}},
+    {"Plus and Minus in one report: Plus first",
+     {{0x10, 0x10}},
+     {kRumbleOn, kRumbleOff, kWheelDown, kRumbleOn, kRumbleOff, kWheelUp}},
+    {"Home with A does not end the loop",
+     {{0, 0x88}, {0, 0x00}},
+     {kRightDown, kRightUp}},
+    {"Home with Minus does not end the loop",
+     {{0, 0x90}},
+     {kRumbleOn, kRumbleOff, kWheelUp}},
+    {"Home alone ends the loop before any action of its pass",
+     {{0, 0x80}, {0, 0x08}},
+     {}},
+    {"Home with Plus ends the loop with no rumble",
+     {{0x10, 0x80}, {0x10, 0x00}},
+     {}},
+    {"Home with the accelerometer bits ends the loop",
+     {{0, 0xA0}, {0, 0x08}},
+     {}},
+    {"Home with both accelerometer bits ends the loop",
+     {{0x60, 0xE0}, {0, 0x08}},
+     {}},
+    {"Accelerometer bits alone press nothing",
+     {{0x60, 0x60}, {0x20, 0x40}},
+     {}},
+    {"A held when Home ends the loop is released",
+     {{0, 0x08}, {0, 0x08}, {0, 0x80}},
+     {kRightDown, kRightUp}},
+    {"A and B held when Home ends the loop are both released",
+     {{0, 0x0C}, {0, 0x80}},
+     {kRightDown, kLeftDown, kRightUp, kLeftUp}},
+};
+
+class ButtonActions : public ControlLoop,
+                      public ::testing::WithParamInterface<ButtonCase> {};
+
+TEST_P(ButtonActions, ReportsInEffectsOut) {
+  for (const auto& r : GetParam().reports) Press(r.first, r.second);
+  remote.Sends(HomeReport());
+  EXPECT_EQ(RunControlLoop(), kLoopQuit);
+  EXPECT_THAT(Effects(), ElementsAreArray(GetParam().effects));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ButtonActions, ::testing::ValuesIn(kButtonCases), CaseName());
+
+TEST_F(ControlLoop, HomeEndsTheLoopAtItsReport) {
+  Press(0, 0x02, 3);
+  remote.Sends(HomeReport());
+  Press(0, 0x02, 3);
+  EXPECT_EQ(RunControlLoop(), kLoopQuit);
+  EXPECT_EQ(remote.reportsRead, 4);
+  EXPECT_EQ(desktop.mouse.size(), 3u);
+}
+
+TEST_F(ControlLoop, RumbleStandsThePassStillFor80Milliseconds) {
+  Press(0x10, 0);
+  remote.Sends(HomeReport());
+  RunControlLoop();
+  ASSERT_EQ(remote.written.size(), 2u);
+  const int64_t pulse = remote.written[1].atUs - remote.written[0].atUs;
+  EXPECT_GT(pulse, 80000);
+  EXPECT_LT(pulse, 81000);
+}
+
+TEST_F(ControlLoop, ThreeKeysWaitingTheLastEscEndsOnTheThirdPass) {
+  desktop.KeysWaiting({'a', 'q', platform::kKeyEsc});
+  Press(0, 0x02, 5);
+  EXPECT_EQ(RunControlLoop(), kLoopQuit);
+  EXPECT_EQ(remote.reads, 2);
+  EXPECT_THAT(Effects(), ElementsAre(kWheelUp, kWheelUp));
+}
+
+TEST_F(ControlLoop, EscEndsTheLoopWhileTheRemoteIsSilent) {
+  desktop.KeyAt(500, platform::kKeyEsc);
+  EXPECT_EQ(RunControlLoop(), kLoopQuit);
+  // The reads waited for the remote in turns of the read's time limit: the
+  // loop did not spin while nothing came.
+  EXPECT_LE(remote.reads, 500 / platform::kReadTimeLimitMs + 1);
+  EXPECT_GE(fake::NowUs(), 500000);
+  EXPECT_LT(fake::NowUs(), 500000 + platform::kReadTimeLimitMs * 1000 + 1000);
+}
+
+TEST_F(ControlLoop, EscWhileButtonsAreHeldReleasesThem) {
+  Press(0, 0x0C);
+  Press(0, 0x0C);
+  desktop.KeyAt(30, platform::kKeyEsc);
+  remote.Silent(1000);
+  EXPECT_EQ(RunControlLoop(), kLoopQuit);
+  EXPECT_THAT(Effects(), ElementsAre(kRightDown, kLeftDown, kRightUp, kLeftUp));
+}
+
+TEST_F(ControlLoop, ReadsThatBringNoReportRunNoActions) {
+  Press(0, 0x02);          // One held: one wheel event
+  remote.FailsRead();      // no report: nothing
+  remote.Silent(100);      // no reports: nothing
+  remote.FailsRead();
+  Press(0, 0x02);          // one more
+  remote.Sends(HomeReport());
+  EXPECT_EQ(RunControlLoop(), kLoopQuit);
+  EXPECT_THAT(Effects(), ElementsAre(kWheelUp, kWheelUp));
+}
+
+TEST_F(ControlLoop, AReportWithoutButtonDataRepeatsTheHeldActions) {
+  // An acknowledgement decodes nothing; its pass runs on the buttons as they
+  // were, as every report does.
+  Press(0, 0x02);
+  remote.Sends(Report(0x22).Raw(3, 0x16));
+  remote.Sends(HomeReport());
+  RunControlLoop();
+  EXPECT_THAT(Effects(), ElementsAre(kWheelUp, kWheelUp));
+}
+
+TEST_F(ControlLoop, RemoteGoneEndsTheLoopAndReleasesButtons) {
+  Press(0, 0x04);
+  remote.Disappears(40);
+  EXPECT_EQ(RunControlLoop(), kLoopDeviceLost);
+  EXPECT_THAT(Effects(), ElementsAre(kLeftDown, kLeftUp));
+  EXPECT_LE(remote.reads, 4);
+}
+
+TEST_F(ControlLoop, DesktopGoneEndsTheLoop) {
+  Press(0, 0x08);
+  desktop.lostAtUs = 100000;
+  remote.Silent(1000);
+  EXPECT_EQ(RunControlLoop(), kLoopDesktopLost);
+  EXPECT_THAT(Effects(), ElementsAre(kRightDown, kRightUp));
+  EXPECT_LE(remote.reads, 100 / platform::kReadTimeLimitMs + 2);
+}
+
+}  // namespace
