@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 
 #include "linux_backend.h"
 #include "platform/platform.h"
@@ -130,6 +131,9 @@ void StartConsole(int inFd) {
     return;
   }
   if (!isatty(inFd) || tcgetattr(inFd, &savedMode) != 0) return;
+  // Also on a way out that skips StopConsole (exit() from anywhere).
+  static bool exitHookSet = false;
+  if (!exitHookSet) exitHookSet = atexit(RestoreTerminal) == 0;
   termios mode = savedMode;
   mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
   mode.c_cc[VMIN] = 1;
