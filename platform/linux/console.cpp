@@ -130,7 +130,16 @@ void StartConsole(int inFd) {
     inputEnded = true;
     return;
   }
-  if (!isatty(inFd) || tcgetattr(inFd, &savedMode) != 0) return;
+  if (!isatty(inFd)) return;
+  // Started in the background of a shell: touching the terminal would stop
+  // the tool (SIGTTOU, SIGTTIN). It takes no keys then; Ctrl+C reaches it
+  // only in the foreground anyway, a signal still ends it.
+  const pid_t foreground = tcgetpgrp(inFd);
+  if (foreground >= 0 && foreground != getpgrp()) {
+    inputEnded = true;
+    return;
+  }
+  if (tcgetattr(inFd, &savedMode) != 0) return;
   // Also on a way out that skips StopConsole (exit() from anywhere).
   static bool exitHookSet = false;
   if (!exitHookSet) exitHookSet = atexit(RestoreTerminal) == 0;

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -175,6 +176,45 @@ TEST_F(PtyTest, TerminalRestoredWhenASecondStopSignalEndsTheProcess) {
 TEST_F(PtyTest, TerminalRestoredWhenTheProcessCrashes) {
   ExpectRestoredAfterDeath(slave, before, 0, SIGABRT);
   ExpectRestoredAfterDeath(slave, before, 0, SIGSEGV);
+}
+
+// Started in the background of a shell (its process group is not the
+// terminal's foreground group): the tool must leave the terminal alone, or
+// the kernel stops it.
+TEST_F(PtyTest, BackgroundRunLeavesTheTerminalAlone) {
+  const pid_t session = fork();
+  ASSERT_GE(session, 0);
+  if (session == 0) {
+    // A session leader with the pseudo-terminal as its controlling terminal;
+    // its group stays the foreground group.
+    setsid();
+    if (ioctl(slave, TIOCSCTTY, 0) != 0) _exit(10);
+    const pid_t background = fork();
+    if (background == 0) {
+      setpgid(0, 0);
+      linuxbackend::StartConsole(slave);
+      const bool key = platform::KeyWaiting();
+      linuxbackend::StopConsole();
+      _exit(key ? 11 : 0);
+    }
+    int status = 0;
+    waitpid(background, &status, WUNTRACED);
+    if (WIFSTOPPED(status)) {
+      kill(background, SIGKILL);
+      waitpid(background, &status, 0);
+      _exit(12);
+    }
+    _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 13);
+  }
+  Type("k");
+  int status = 0;
+  ASSERT_EQ(waitpid(session, &status, 0), session);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_NE(WEXITSTATUS(status), 10) << "could not make the terminal a controlling one";
+  EXPECT_NE(WEXITSTATUS(status), 12) << "stopped by the kernel for touching the terminal";
+  EXPECT_NE(WEXITSTATUS(status), 11) << "read a key from the background";
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_TRUE(SameMode(Now(), before));
 }
 
 TEST(ConsoleInput, PipeIsReadAsBytesAndItsEndMeansNoKey) {
