@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
 #include <vector>
 
 namespace vremote {
@@ -166,6 +168,23 @@ TEST(VirtualRemote, ReadsScenarios) {
   for (const auto& f : faults) {
     EXPECT_FALSE(ParseScenario(f.text, &steps, &error)) << f.text;
     EXPECT_EQ(error.rfind(f.error, 0), 0u) << f.text << " gave " << error;
+  }
+}
+
+// The scenarios that ship with the project read without a fault.
+TEST(VirtualRemote, ShippedScenariosRead) {
+  const char* const files[] = {
+      "tools/virtual-remote/demo.scn", "tests/vm/scenarios/normal.scn",
+      "tests/vm/scenarios/silent.scn", "tests/vm/scenarios/disconnect.scn"};
+  for (const char* file : files) {
+    std::ifstream in(std::string(TREVANQUILL_SOURCE_DIR) + "/" + file);
+    ASSERT_TRUE(in) << file;
+    std::stringstream text;
+    text << in.rdbuf();
+    std::vector<Step> steps;
+    std::string error;
+    EXPECT_TRUE(ParseScenario(text.str(), &steps, &error)) << file << ": " << error;
+    EXPECT_FALSE(steps.empty()) << file;
   }
 }
 
