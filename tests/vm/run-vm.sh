@@ -17,5 +17,5 @@ nice -n 10 timeout 240 qemu-system-x86_64 \
   -nodefaults -display none -no-reboot \
   -serial file:"$log" \
   -kernel "$work/image/vmlinuz" -initrd "$work/image/initramfs.cpio" \
-  -append "console=ttyS0 quiet panic=-1 rdinit=/init" </dev/null
+  -append "console=ttyS0 quiet loglevel=3 panic=-1 rdinit=/init" </dev/null
 echo "VM ran $(( $(date +%s) - start )) s"
