@@ -13,7 +13,9 @@ build_project "$BUILD" || { echo "build failed" >&2; exit 1; }
 
 failed_steps=()
 log "core tests"
-run_ctest "$BUILD" -j "$JOBS" || failed_steps+=(core)
+# Tests that need an X server carry the label "desktop"; test.d/20-linux-desktop.sh
+# runs them against Xvfb.
+run_ctest "$BUILD" -j "$JOBS" -LE desktop || failed_steps+=(core)
 
 # Further suites: each script in test.d sets up what it needs and adds its
 # counts through run_ctest (or TESTS_PASSED/TESTS_FAILED).

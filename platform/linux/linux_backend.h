@@ -1,0 +1,62 @@
+// The parts of the Linux backend, each with its own start and stop, so that
+// the tests can bring up one part against a real X server or a
+// pseudo-terminal without the others.
+#pragma once
+
+#include <cstdint>
+
+namespace linuxbackend {
+
+// ---------------------------------------------------------------- desktop (X11)
+
+// Connects to the X display named by the usual Xlib rules. On failure prints
+// one line naming the display on stderr and returns false.
+bool OpenDesktop();
+// Closes the connection (if the server has not gone away); safe to repeat.
+void CloseDesktop();
+
+// X11 carries coordinates as signed 16-bit numbers; larger ones wrap.
+int ClampCoordinate(int value);
+
+// The wheel: every event carries a signed amount of units and X11 counts whole
+// notches of 120 units. Adds amount to *accumulator and returns how many
+// notches to send (positive: up, button 4; negative: down, button 5), keeping
+// the rest. A change of direction drops the rest and starts the count afresh.
+int TakeWheelNotches(int32_t* accumulator, int32_t amount);
+constexpr int32_t kWheelNotchUnits = 120;
+
+// True once the X server has gone away during the run.
+bool DesktopGone();
+
+// ---------------------------------------------------------------- HID
+
+// Closes any device still open and frees hidapi's state.
+void StopHid();
+
+// ---------------------------------------------------------------- console
+
+// Reads keys from inFd: a terminal goes into non-canonical, no-echo mode
+// until StopConsole; anything else (a pipe, a file, /dev/null) is read as
+// bytes, and its end means that no key is waiting from then on.
+void StartConsole(int inFd);
+// Puts the terminal back as StartConsole found it; safe to repeat.
+void StopConsole();
+
+// SIGINT, SIGTERM and SIGHUP ask the run to end (they read as Esc); a second
+// one of them, or a fatal signal, restores the terminal and ends the process
+// the default way. SIGPIPE is ignored.
+void InstallSignalHandlers();
+void RemoveSignalHandlers();
+// Whether a stop signal has arrived, and how many signals the handlers have
+// seen so far (a system call that a signal interrupted fails with EINTR).
+bool StopRequested();
+int SignalsSeen();
+// Forgets an earlier stop request (for tests).
+void ClearStopRequest();
+
+// A key that arrived as an escape sequence (arrows, function keys, Alt+key).
+constexpr int kKeySequence = 256;
+// How long a lone Esc byte waits for the rest of a sequence.
+constexpr int kEscapeWaitMs = 30;
+
+}  // namespace linuxbackend

@@ -1,0 +1,41 @@
+# The real binary against the kernel's HID stack: a QEMU VM (no KVM here, so
+# TCG) boots Debian's kernel with the virtual remote, Xvfb, an X observer and
+# the tool, and tests/vm/check.sh reads what they saw from its serial console.
+# One boot runs every case. Sourced by scripts/test.sh (uses $BUILD,
+# apt_install, TESTS_PASSED and TESTS_FAILED).
+
+vm_tests() {
+  local tool=$BUILD/trevanquill
+  local remote=$BUILD/tools/virtual-remote
+  local observer=$BUILD/tools/pointer-observer
+  local work=$BUILD/vm
+  local out counts
+  local f
+  for f in "$tool" "$remote" "$observer"; do
+    if [ ! -x "$f" ]; then
+      echo "$f was not built; the VM test needs it" >&2
+      TESTS_FAILED=$((TESTS_FAILED + 1))
+      return 1
+    fi
+  done
+  # libgstreamer-plugins-base1.0-0 is named so that apt's resolver finds a
+  # set that qemu's spice library accepts.
+  apt_install qemu-system-x86 libgstreamer-plugins-base1.0-0 busybox-static \
+    xvfb xkb-data x11-xkb-utils || return 1
+  mkdir -p "$work"
+  if ! "$TOP/tests/vm/run-vm.sh" "$work" "$work/console.log" "$tool" "$remote" "$observer"; then
+    echo "the VM did not run (console: $work/console.log)" >&2
+  fi
+  out=$("$TOP/tests/vm/check.sh" "$work/console.log")
+  echo "$out"
+  counts=$(echo "$out" | sed -n 's/^vm cases: \([0-9]*\) passed, \([0-9]*\) failed$/\1 \2/p')
+  if [ -z "$counts" ]; then
+    TESTS_FAILED=$((TESTS_FAILED + 1))
+    return 1
+  fi
+  TESTS_PASSED=$((TESTS_PASSED + ${counts% *}))
+  TESTS_FAILED=$((TESTS_FAILED + ${counts#* }))
+  [ "${counts#* }" -eq 0 ] || { echo "VM console: $work/console.log" >&2; return 1; }
+}
+
+vm_tests

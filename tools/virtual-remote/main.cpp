@@ -1,0 +1,343 @@
+// virtual-remote: a remote that the kernel sees as a real HID device, made
+// through /dev/uhid. It plays a scenario file (buttons held, where it points,
+// silence, disconnect) and logs every output report it receives.
+//
+//   virtual-remote SCENARIO-FILE
+//
+// The log goes to standard output, one line per event, each starting with the
+// seconds since the remote was created. Output reports read
+// "<time> out <bytes in hex>". SIGINT or SIGTERM removes the device and ends
+// the program.
+#include <errno.h>
+#include <fcntl.h>
+#include <linux/uhid.h>
+#include <poll.h>
+#include <signal.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "remote_model.h"
+
+namespace {
+
+constexpr uint16_t kVendor = 0x057E;
+constexpr uint16_t kProduct = 0x0306;
+// The USB bus: on the Bluetooth bus the kernel keeps this vendor and product
+// for its own driver of the remote, and the generic driver refuses it.
+constexpr uint16_t kBus = 0x03;  // BUS_USB
+// A remote with data reports about every 10 ms.
+constexpr int kReportPeriodMs = 10;
+
+volatile sig_atomic_t stopRequested = 0;
+
+void OnStop(int) { stopRequested = 1; }
+
+double startSeconds = 0.0;
+
+double Now() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+void Log(const std::string& text) {
+  std::printf("%8.3f %s\n", Now() - startSeconds, text.c_str());
+  std::fflush(stdout);
+}
+
+// The report descriptor: one vendor-defined collection with the output
+// reports the tool sends and the input reports 0x20 to 0x3F, all of bytes.
+std::vector<uint8_t> ReportDescriptor() {
+  std::vector<uint8_t> d = {
+      0x06, 0x00, 0xFF,  // Usage Page (vendor defined)
+      0x09, 0x01,        // Usage (1)
+      0xA1, 0x01,        // Collection (Application)
+      0x15, 0x00,        //   Logical Minimum (0)
+      0x26, 0xFF, 0x00,  //   Logical Maximum (255)
+      0x75, 0x08,        //   Report Size (8)
+  };
+  struct OutputReport {
+    uint8_t number;
+    uint8_t payload;  // bytes after the number
+  };
+  // LEDs, report mode, camera enable, status request, register write, camera
+  // enable 2.
+  const OutputReport outputs[] = {{0x11, 1}, {0x12, 2}, {0x13, 1},
+                                  {0x15, 1}, {0x16, 21}, {0x1A, 1}};
+  for (const OutputReport& r : outputs) {
+    const uint8_t item[] = {0x85, r.number, 0x95, r.payload, 0x09, 0x01, 0x91, 0x02};
+    d.insert(d.end(), item, item + sizeof item);
+  }
+  for (int number = 0x20; number <= 0x3F; ++number) {
+    const uint8_t item[] = {0x85, uint8_t(number), 0x95, vremote::kInputReportSize - 1,
+                            0x09, 0x01, 0x81, 0x02};
+    d.insert(d.end(), item, item + sizeof item);
+  }
+  d.push_back(0xC0);  // End Collection
+  return d;
+}
+
+bool WriteEvent(int fd, const uhid_event& ev) {
+  const ssize_t n = write(fd, &ev, sizeof ev);
+  if (n != static_cast<ssize_t>(sizeof ev)) {
+    std::fprintf(stderr, "virtual-remote: writing to /dev/uhid failed: %s\n",
+                 n < 0 ? std::strerror(errno) : "short write");
+    return false;
+  }
+  return true;
+}
+
+bool CreateDevice(int fd) {
+  uhid_event ev;
+  std::memset(&ev, 0, sizeof ev);
+  ev.type = UHID_CREATE2;
+  std::snprintf(reinterpret_cast<char*>(ev.u.create2.name), sizeof ev.u.create2.name,
+                "trevanquill virtual remote");
+  std::snprintf(reinterpret_cast<char*>(ev.u.create2.phys), sizeof ev.u.create2.phys,
+                "virtual-remote");
+  const std::vector<uint8_t> rd = ReportDescriptor();
+  std::memcpy(ev.u.create2.rd_data, rd.data(), rd.size());
+  ev.u.create2.rd_size = static_cast<uint16_t>(rd.size());
+  ev.u.create2.bus = kBus;
+  ev.u.create2.vendor = kVendor;
+  ev.u.create2.product = kProduct;
+  return WriteEvent(fd, ev);
+}
+
+void DestroyDevice(int fd) {
+  uhid_event ev;
+  std::memset(&ev, 0, sizeof ev);
+  ev.type = UHID_DESTROY;
+  WriteEvent(fd, ev);
+}
+
+bool SendInput(int fd, const uint8_t* report) {
+  uhid_event ev;
+  std::memset(&ev, 0, sizeof ev);
+  ev.type = UHID_INPUT2;
+  ev.u.input2.size = vremote::kInputReportSize;
+  std::memcpy(ev.u.input2.data, report, vremote::kInputReportSize);
+  return WriteEvent(fd, ev);
+}
+
+std::string HexBytes(const uint8_t* data, int size) {
+  std::string s;
+  char b[4];
+  for (int i = 0; i < size; ++i) {
+    std::snprintf(b, sizeof b, i ? " %02x" : "%02x", data[i]);
+    s += b;
+  }
+  return s;
+}
+
+struct Player {
+  int fd = -1;
+  vremote::RemoteState state;
+  std::vector<vremote::Step> steps;
+  size_t nextStep = 0;
+  bool started = false;     // the kernel has taken the device
+  double clockStart = -1;   // when a program first opened it; -1 before
+  double nextReport = 0;    // when the next periodic report is due
+  bool changed = false;     // state changed since the last report
+};
+
+// Applies the scenario's steps that are due; times count from the first open.
+void RunSteps(Player* p, double now) {
+  while (p->nextStep < p->steps.size()) {
+    const vremote::Step& step = p->steps[p->nextStep];
+    if (step.atMs > 0 && (p->clockStart < 0 || now < p->clockStart + step.atMs / 1000.0)) break;
+    const uint8_t b1 = p->state.buttons1, b2 = p->state.buttons2;
+    const bool wasPointing = p->state.pointing;
+    const int x = p->state.x, y = p->state.y;
+    vremote::ApplyStep(&p->state, step);
+    if (b1 != p->state.buttons1 || b2 != p->state.buttons2 || wasPointing != p->state.pointing ||
+        x != p->state.x || y != p->state.y) {
+      p->changed = true;
+    }
+    ++p->nextStep;
+  }
+}
+
+// Handles one event from the kernel. Returns false when the device is unusable.
+bool HandleEvent(Player* p, const uhid_event& ev, double now) {
+  switch (ev.type) {
+    case UHID_START:
+      p->started = true;
+      Log("start");
+      break;
+    case UHID_STOP:
+      p->started = false;
+      Log("stop");
+      break;
+    case UHID_OPEN:
+      if (p->clockStart < 0) p->clockStart = now;
+      Log("open");
+      break;
+    case UHID_CLOSE:
+      Log("close");
+      break;
+    case UHID_OUTPUT: {
+      const int size = ev.u.output.size;
+      Log("out " + HexBytes(ev.u.output.data, size));
+      std::vector<vremote::Reply> replies;
+      const std::string what = vremote::HandleOutputReport(&p->state, ev.u.output.data, size, &replies);
+      if (!what.empty()) Log("  " + what);
+      if (p->state.silent) break;
+      for (const vremote::Reply& r : replies) {
+        if (!SendInput(p->fd, r.bytes)) return false;
+      }
+      break;
+    }
+    case UHID_GET_REPORT: {
+      uhid_event reply;
+      std::memset(&reply, 0, sizeof reply);
+      reply.type = UHID_GET_REPORT_REPLY;
+      reply.u.get_report_reply.id = ev.u.get_report.id;
+      reply.u.get_report_reply.err = EIO;
+      if (!WriteEvent(p->fd, reply)) return false;
+      break;
+    }
+    case UHID_SET_REPORT: {
+      uhid_event reply;
+      std::memset(&reply, 0, sizeof reply);
+      reply.type = UHID_SET_REPORT_REPLY;
+      reply.u.set_report_reply.id = ev.u.set_report.id;
+      reply.u.set_report_reply.err = EIO;
+      if (!WriteEvent(p->fd, reply)) return false;
+      break;
+    }
+    default:
+      break;
+  }
+  return true;
+}
+
+// Reads every event the kernel has queued, without waiting.
+bool DrainEvents(Player* p) {
+  for (;;) {
+    uhid_event ev;
+    const ssize_t n = read(p->fd, &ev, sizeof ev);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) return true;
+    if (n <= 0) {
+      std::fprintf(stderr, "virtual-remote: reading /dev/uhid failed: %s\n",
+                   n < 0 ? std::strerror(errno) : "end of file");
+      return false;
+    }
+    if (!HandleEvent(p, ev, Now())) return false;
+  }
+}
+
+bool ReadScenario(const char* path, std::vector<vremote::Step>* steps) {
+  std::ifstream in(path);
+  if (!in) {
+    std::fprintf(stderr, "virtual-remote: cannot read scenario %s: %s\n", path, std::strerror(errno));
+    return false;
+  }
+  std::stringstream text;
+  text << in.rdbuf();
+  std::string error;
+  if (!vremote::ParseScenario(text.str(), steps, &error)) {
+    std::fprintf(stderr, "virtual-remote: %s: %s\n", path, error.c_str());
+    return false;
+  }
+  return true;
+}
+
+int OpenUhid() {
+  const int fd = open("/dev/uhid", O_RDWR | O_CLOEXEC | O_NONBLOCK);
+  if (fd >= 0) return fd;
+  const int err = errno;
+  std::fprintf(stderr, "virtual-remote: cannot open /dev/uhid: %s\n", std::strerror(err));
+  if (err == ENOENT) {
+    std::fprintf(stderr, "  The kernel's uhid module is not loaded: run 'modprobe uhid' as root.\n");
+  } else if (err == EACCES || err == EPERM) {
+    std::fprintf(stderr,
+                 "  Only root may create HID devices unless a udev rule gives you /dev/uhid;\n"
+                 "  run it as root, or see the README's \"Virtual remote\" section.\n");
+  }
+  return -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2 || argv[1][0] == '-') {
+    std::fprintf(stderr, "usage: virtual-remote SCENARIO-FILE\n");
+    return 2;
+  }
+  Player p;
+  if (!ReadScenario(argv[1], &p.steps)) return 2;
+  p.fd = OpenUhid();
+  if (p.fd < 0) return 1;
+
+  struct sigaction action = {};
+  action.sa_handler = OnStop;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  startSeconds = Now();
+  RunSteps(&p, startSeconds);  // the steps at time 0 hold from the start
+  if (!CreateDevice(p.fd)) return 1;
+  Log("created 057e:0306");
+
+  int code = 0;
+  while (!stopRequested) {
+    const double now = Now();
+    RunSteps(&p, now);
+    if (p.state.disconnect) {
+      Log("disconnect");
+      break;
+    }
+    if (p.started && !p.state.silent) {
+      const bool periodic = vremote::ReportsContinuously(p.state);
+      if ((periodic && now >= p.nextReport) || p.changed) {
+        uint8_t report[vremote::kInputReportSize];
+        vremote::BuildInputReport(&p.state, report);
+        if (!SendInput(p.fd, report)) {
+          code = 1;
+          break;
+        }
+        p.changed = false;
+        p.nextReport = now + kReportPeriodMs / 1000.0;
+      }
+    }
+    // Sleep until the next report or scenario step, or an event from the kernel.
+    double wake = now + 0.1;
+    if (p.started && !p.state.silent && vremote::ReportsContinuously(p.state) && p.nextReport < wake) {
+      wake = p.nextReport;
+    }
+    if (p.nextStep < p.steps.size() && p.clockStart >= 0) {
+      const double due = p.clockStart + p.steps[p.nextStep].atMs / 1000.0;
+      if (due < wake) wake = due;
+    }
+    int waitMs = static_cast<int>((wake - now) * 1000.0 + 0.999);
+    if (waitMs < 0) waitMs = 0;
+    pollfd pfd = {p.fd, POLLIN, 0};
+    const int ready = poll(&pfd, 1, waitMs);
+    if (ready < 0 && errno != EINTR) {
+      std::fprintf(stderr, "virtual-remote: poll failed: %s\n", std::strerror(errno));
+      code = 1;
+      break;
+    }
+    if (ready > 0 && !DrainEvents(&p)) {
+      code = 1;
+      break;
+    }
+  }
+  // Output reports that arrived just before the end still belong in the log.
+  if (code == 0) DrainEvents(&p);
+  DestroyDevice(p.fd);
+  close(p.fd);
+  Log("removed");
+  return code;
+}
