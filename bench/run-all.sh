@@ -62,6 +62,7 @@ measure() {
   fi
 }
 
+started=$(date -u '+%Y-%m-%d %H:%M UTC')
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 BENCH_ARGS=(--benchmark_repetitions=$REPS --benchmark_min_time=$MIN_TIME
   --benchmark_format=csv --benchmark_enable_random_interleaving=true)
@@ -105,7 +106,7 @@ f_med=$(kv latfast median_us) f_p99=$(kv latfast p99_us) f_tp=$(kv latfast throu
 i_cpu=$(kv idle cpu_percent) i_wake=$(kv idle wakeups_per_s)
 s_cpu=$(kv stream cpu_percent) s_wake=$(kv stream wakeups_per_s)
 
-echo "Run of $(date -u '+%Y-%m-%d %H:%M UTC') on $(nproc) cores; load average before $load_before, after $load_after"
+echo "Run of $started on $(nproc) cores; load average before $load_before, after $load_after"
 echo
 echo "| # | measure | figure | target | met |"
 echo "|---|---|---|---|---|"
@@ -122,6 +123,7 @@ echo "| 4 | idle, remote silent ($(kv idle seconds) s) | $i_cpu % of a core, $i_
 echo "| 4 | streaming 100 reports/s ($(kv stream seconds) s) | $s_cpu % of a core, $s_wake wake-ups/s | < 2 % | $(met "$s_cpu" '<' 2) |"
 echo "| 5 | start-up, exec to first read of the loop (median of $(kv startup runs)) | $(kv startup total_ms) ms | floor ≈ 500 ms | |"
 echo "| 5 | … exec to hid_init (process start, X connection) | $(kv startup init_ms) ms | small | |"
+echo "| 5 | … … of which process start and loading (the tool without a display, exec to exit) | $(kv startup process_ms) ms | | |"
 echo "| 5 | … hid_open; first report mode write | $(kv startup open_ms) ms; $(kv startup mode_ms) ms | small | |"
 echo "| 5 | … probe and banner (100 ms wait) | $(kv startup config_ms) ms | 100 ms | |"
 echo "| 5 | … set-up sequence (2 × 200 ms waits) | $(kv startup setup-done_ms) ms | 400 ms | |"
