@@ -21,8 +21,11 @@ constexpr int kReportBufferSize = 256;
 // How long one read waits for the remote's next report. The remote reports
 // about every 10 ms while anything changes, and only on change otherwise; the
 // limit lets the control loop look at the console while the remote is quiet
-// and lets the probe worker leave its loop by itself.
-constexpr int kReadTimeLimitMs = 25;
+// and lets the probe worker leave its loop by itself. Each turn of the limit
+// wakes the tool, and a wake-up costs far more than the check it makes, so
+// the limit is as long as a quit by Esc may take while the remote is quiet
+// (a signal ends the wait at once): 100 ms, 10 wake-ups a second at rest.
+constexpr int kReadTimeLimitMs = 100;
 
 // Opens the HID device with these vendor and product numbers; -1 when there
 // is none (or it cannot be opened).
