@@ -138,8 +138,8 @@ TEST_F(Poll, ReadThatBringsNothingDecodesNothing) {
   // The failed read must not decode the old buffer again, nor anything else.
   std::memset(&remoteInput, 0, sizeof remoteInput);
   EXPECT_EQ(PollInput(), kPollNoReport);
-  EXPECT_EQ(PollInput(), kPollNoReport);  // 25 ms of the silence
-  EXPECT_EQ(PollInput(), kPollNoReport);  // the rest of it
+  EXPECT_EQ(PollInput(), kPollNoReport);  // the silence
+  EXPECT_EQ(PollInput(), kPollNoReport);  // and nothing after it
   EXPECT_EQ(Of(remoteInput), Fields({0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
   EXPECT_EQ(first.b2, kButtonOne);
 }

@@ -27,6 +27,12 @@ int32_t wheelUnits = 0;
 // sets the cursor on every pass, mostly where it just read it; leaving those
 // warps out spares the server a request and other clients a motion event.
 bool positionFresh = false;
+// Set when the server answered a cursor read-back, cleared by the next check
+// for a lost server: a connection that just carried a round trip needs no
+// look at its socket, and a dead one makes that round trip fail, which the
+// error handler below notes. The D-pad stage reads the cursor on every pass,
+// so while reports come the check costs no system call.
+bool answeredSinceCheck = false;
 
 constexpr unsigned kButtonLeft = 1;
 constexpr unsigned kButtonRight = 3;
@@ -102,6 +108,7 @@ bool OpenDesktop() {
   gone = false;
   wheelUnits = 0;
   positionFresh = false;
+  answeredSinceCheck = false;
   return true;
 }
 
@@ -115,6 +122,10 @@ void CloseDesktop() {
 bool DesktopGone() {
   if (gone) return true;
   if (display == nullptr) return false;
+  if (answeredSinceCheck) {
+    answeredSinceCheck = false;
+    return false;
+  }
   // The tool selects no events: anything readable on the connection is an
   // error, or the server closing it, which XPending then notices.
   pollfd p = {ConnectionNumber(display), POLLIN, 0};
@@ -164,6 +175,7 @@ void GetCursorPos(int* x, int* y) {
       lastX = rootX;
       lastY = rootY;
       positionFresh = true;
+      answeredSinceCheck = true;
     }
   }
   *x = lastX;

@@ -66,6 +66,15 @@ int main() {
   };
   int lastX = 0, lastY = 0;
   queryCursor(&lastX, &lastY);
+  // Prints the cursor when it has moved since it was last printed.
+  auto printMove = [&]() {
+    int x, y;
+    queryCursor(&x, &y);
+    if (x == lastX && y == lastY) return;
+    std::printf("cursor %d %d\n", x, y);
+    lastX = x;
+    lastY = y;
+  };
   std::printf("ready %d %d\n", lastX, lastY);
   std::fflush(stdout);
 
@@ -77,24 +86,12 @@ int main() {
       if (!XGetEventData(display, &ev.xcookie)) continue;
       const XIRawEvent* raw = static_cast<const XIRawEvent*>(ev.xcookie.data);
       // Print the cursor first, so a click reads after the move that led to it.
-      int x, y;
-      queryCursor(&x, &y);
-      if (x != lastX || y != lastY) {
-        std::printf("cursor %d %d\n", x, y);
-        lastX = x;
-        lastY = y;
-      }
+      printMove();
       if (ev.xcookie.evtype == XI_RawButtonPress) std::printf("press %d\n", raw->detail);
       if (ev.xcookie.evtype == XI_RawButtonRelease) std::printf("release %d\n", raw->detail);
       XFreeEventData(display, &ev.xcookie);
     }
-    int x, y;
-    queryCursor(&x, &y);
-    if (x != lastX || y != lastY) {
-      std::printf("cursor %d %d\n", x, y);
-      lastX = x;
-      lastY = y;
-    }
+    printMove();
     std::fflush(stdout);
     pollfd p = {ConnectionNumber(display), POLLIN, 0};
     poll(&p, 1, kPollMs);
