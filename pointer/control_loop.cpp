@@ -69,6 +69,9 @@ void ReleaseButtons(ButtonState* s) {
 LoopEnd RunPasses(ButtonState* s) {
   IrPointingState irState = InitialIrPointingState();
   DpadMotionState dpadState = InitialDpadMotionState();
+  // Set while the report mode that a status report asks for has not reached
+  // the remote: it is sent again after every read that brings nothing.
+  bool modeWanted = false;
   for (;;) {
     if (platform::KeyWaiting() && platform::ReadKey() == platform::kKeyEsc) {
       return kLoopQuit;
@@ -76,7 +79,16 @@ LoopEnd RunPasses(ButtonState* s) {
     if (platform::DesktopLost()) return kLoopDesktopLost;
     const PollResult poll = PollInput();
     if (poll == kPollDeviceLost) return kLoopDeviceLost;
-    if (poll == kPollNoReport) continue;  // the read waited; nothing to act on
+    if (poll == kPollNoReport) {  // the read waited; nothing to act on
+      if (modeWanted) modeWanted = SetReportMode(0x00, kModeButtonsAccelIr) < 0;
+      continue;
+    }
+    // A status report that the remote sent on its own stops its data reports
+    // until the mode is selected again. The pass goes on as for any report
+    // without data.
+    if (IsStatusReport(inputReport, readResultSlot)) {
+      modeWanted = SetReportMode(0x00, kModeButtonsAccelIr) < 0;
+    }
     if (HomeAlone(remoteInput.buttons2)) return kLoopQuit;
     ButtonActions(s);
     UpdateIrPointing(irState);

@@ -65,6 +65,7 @@ int SelectButtonsMode() { return SetReportMode(0x00, kModeButtons); }
 int SelectButtonsAccelMode() { return SetReportMode(0x00, kModeButtonsAccel); }
 
 bool DecodeReport(const uint8_t* buffer, int length, RemoteInput* input) {
+  if (length < 1) return false;  // not even a report number
   const uint8_t id = buffer[0];
   if ((id & 0xF0) != 0x30) return false;
   const bool hasAccel = (id & 0x01) != 0;

@@ -45,6 +45,11 @@ constexpr uint8_t kModeButtons = 0x30;
 constexpr uint8_t kModeButtonsAccel = 0x31;
 constexpr uint8_t kModeButtonsAccelIr = 0x33;
 
+// The status report. The remote sends it when asked, and also on its own (an
+// extension plugged in or out); after one it sends no data reports until the
+// host selects a report mode again.
+constexpr uint8_t kReportStatus = 0x20;
+
 constexpr int kReportBufferSize = platform::kReportBufferSize;
 
 extern HidHandle hidHandle;
@@ -78,3 +83,8 @@ PollResult PollInput();
 // 0x30 to 0x3F, and reports shorter than the fields their number names, change
 // nothing. Returns whether anything was decoded.
 bool DecodeReport(const uint8_t* buffer, int length, RemoteInput* input);
+
+// Whether the report of the given length in buffer is a status report.
+inline bool IsStatusReport(const uint8_t* buffer, int length) {
+  return length >= 1 && buffer[0] == kReportStatus;
+}

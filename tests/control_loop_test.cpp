@@ -185,6 +185,85 @@ TEST_F(ControlLoop, AReportWithoutButtonDataRepeatsTheHeldActions) {
   EXPECT_THAT(Effects(), ElementsAre(kWheelUp, kWheelUp));
 }
 
+// A remote that sends a status report on its own (an extension plugged in or
+// out) sends nothing more until the report mode is selected again.
+class StatusReport : public ControlLoop {
+ protected:
+  void SetUp() override {
+    ControlLoop::SetUp();
+    remote.silentAfterStatus = true;
+  }
+};
+
+TEST_F(StatusReport, SelectsTheReportModeAgainAndGoesOn) {
+  Press(0, kButtonB);
+  remote.SendsStatus(10);
+  Press(0, 0);
+  remote.Sends(HomeReport());
+  EXPECT_EQ(RunControlLoop(), kLoopQuit);
+  EXPECT_THAT(remote.WrittenBytes(), ElementsAre(B({0x12, 0x00, 0x33})));
+  EXPECT_THAT(Effects(), ElementsAre(kLeftDown, kLeftUp));
+  EXPECT_EQ(remote.statusSilences, 1);
+  EXPECT_EQ(remote.reportsRead, 4);
+  EXPECT_LE(remote.reads, 5) << "the data came back at the next read";
+}
+
+TEST_F(StatusReport, DecodesNothingAndItsPassRunsOnTheHeldButtons) {
+  remoteInput.accelX = 0x42;
+  Press(0, kButtonOne);
+  remote.Sends(fake::Bytes{0x20, 0x00, 0x80, 0x02, 0x00, 0x00, 0xC0});  // Home bit in it
+  remote.Sends(HomeReport());
+  EXPECT_EQ(RunControlLoop(), kLoopQuit);
+  EXPECT_THAT(Effects(), ElementsAre(kWheelUp, kWheelUp));
+  EXPECT_EQ(remoteInput.accelX, 0x80) << "only the data reports were decoded";
+}
+
+TEST_F(StatusReport, EveryStatusReportSelectsTheModeOnce) {
+  remote.SendsStatus();
+  remote.SendsStatus(5);
+  Press(0, kButtonA);
+  remote.SendsStatus();
+  Press(0, 0);
+  remote.Sends(HomeReport());
+  EXPECT_EQ(RunControlLoop(), kLoopQuit);
+  EXPECT_THAT(remote.WrittenBytes(),
+              ElementsAre(B({0x12, 0x00, 0x33}), B({0x12, 0x00, 0x33}),
+                          B({0x12, 0x00, 0x33})));
+  EXPECT_THAT(Effects(), ElementsAre(kRightDown, kRightUp));
+  EXPECT_EQ(remote.statusSilences, 3);
+}
+
+TEST_F(StatusReport, AModeThatDoesNotReachTheRemoteIsSentAgain) {
+  Press(0, kButtonB);
+  remote.SendsStatus();
+  Press(0, 0);
+  remote.Sends(HomeReport());
+  remote.failWritesFrom = 0;  // the first two tries fail
+  remote.onWrite = [](const fake::Bytes&) {
+    if (fake::remote.written.size() == 2) fake::remote.failWritesFrom = -1;
+  };
+  EXPECT_EQ(RunControlLoop(), kLoopQuit);
+  ASSERT_EQ(remote.written.size(), 3u);
+  EXPECT_THAT(remote.WrittenBytes(),
+              ElementsAre(B({0x12, 0x00, 0x33}), B({0x12, 0x00, 0x33}),
+                          B({0x12, 0x00, 0x33})));
+  EXPECT_FALSE(remote.written[1].ok);
+  EXPECT_TRUE(remote.written[2].ok);
+  // One try per read that waited out its time limit: no spinning.
+  EXPECT_EQ(remote.written[2].atUs - remote.written[1].atUs,
+            platform::kReadTimeLimitMs * 1000);
+  EXPECT_THAT(Effects(), ElementsAre(kLeftDown, kLeftUp));
+}
+
+TEST_F(StatusReport, OtherReportsWithoutDataSelectNothing) {
+  remote.Sends(Report(0x22).Raw(3, 0x12));  // acknowledgement of a mode
+  remote.Sends(Report(0x21));               // register data
+  remote.Sends(fake::Bytes{});              // an empty report
+  remote.Sends(HomeReport());
+  EXPECT_EQ(RunControlLoop(), kLoopQuit);
+  EXPECT_THAT(remote.written, IsEmpty());
+}
+
 TEST_F(ControlLoop, RemoteGoneEndsTheLoopAndReleasesButtons) {
   Press(0, 0x04);
   remote.Disappears(40);

@@ -90,6 +90,7 @@ const DecodeCase kDecodeCases[] = {
     {"0x33 of exactly 12 bytes",
      Report(0x33).Buttons(0x01, 0x02).Accel(4, 5, 6).Point(1, 5, 6).Point(2, 7, 8).Length(12),
      true, {0x01, 0x02, 4, 5, 6, 5, 6, 7, 8, 1}},
+    {"an empty report has not even a number", fake::Bytes{}, false, kUnchanged},
     {"0x31 of exactly 6 bytes", Report(0x31).Buttons(0x03, 0x04).Accel(4, 5, 6).Length(6),
      true, {0x03, 0x04, 4, 5, 6, 11, 12, 13, 14, 0}},
 };

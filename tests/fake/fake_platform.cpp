@@ -110,6 +110,12 @@ void ScriptedRemote::Silent(int ms) {
 void ScriptedRemote::FailsRead() {
   script.push_back(Item{Item::kFail, 0, {}});
 }
+void ScriptedRemote::FailsReads(int n) {
+  for (int i = 0; i < n; ++i) FailsRead();
+}
+void ScriptedRemote::SendsStatus(int afterMs) {
+  Sends(Bytes{0x20, 0x00, 0x00, 0x02, 0x00, 0x00, 0xC0}, afterMs);
+}
 void ScriptedRemote::Disappears(int afterMs) {
   script.push_back(Item{Item::kLost, afterMs * 1000LL, {}});
 }
@@ -172,8 +178,19 @@ void CloseHidHandle(HidHandle handle) {
   fake::Record("close");
 }
 
-ReadOutcome ReadReport(HidHandle handle, uint8_t* buffer, int32_t* resultSlot,
-                       int timeLimitMs) {
+namespace {
+
+// Whether the remote has gone away by now, by the script or by the clock.
+// Called with stateMutex held.
+bool RemoteGone() {
+  if (!remote.lost && remote.lostAtUs >= 0 && fake::NowUs() >= remote.lostAtUs) {
+    remote.lost = true;
+  }
+  return remote.lost;
+}
+
+ReadOutcome ReadScripted(HidHandle handle, uint8_t* buffer, int32_t* resultSlot,
+                         int timeLimitMs) {
   using Item = fake::ScriptedRemote::Item;
   const int64_t limitUs = timeLimitMs * 1000LL;
   *resultSlot = 0;
@@ -181,12 +198,12 @@ ReadOutcome ReadReport(HidHandle handle, uint8_t* buffer, int32_t* resultSlot,
   {
     std::lock_guard<std::mutex> lock(stateMutex);
     ++remote.reads;
-    if (handle != fake::kFakeHandle || remote.lost) return kReadDeviceLost;
+    if (handle != fake::kFakeHandle || RemoteGone()) return kReadDeviceLost;
     if (fake::NowUs() > fake::kTimeCapUs) {
       remote.timeCapHit = true;
       return kReadDeviceLost;
     }
-    if (remote.script.empty()) {
+    if (remote.script.empty() || remote.waitingForMode) {
       waitUs = limitUs;
     } else {
       Item& item = remote.script.front();
@@ -197,14 +214,18 @@ ReadOutcome ReadReport(HidHandle handle, uint8_t* buffer, int32_t* resultSlot,
   if (waitUs > 0) fake::WaitVirtual(waitUs);
 
   std::lock_guard<std::mutex> lock(stateMutex);
-  if (remote.script.empty() || remote.script.front().delayUs > 0) {
+  if (RemoteGone()) return kReadDeviceLost;
+  if (remote.script.empty() || remote.waitingForMode ||
+      remote.script.front().delayUs > 0) {
     return kReadNoReport;
   }
   Item item = remote.script.front();
   remote.script.pop_front();
   switch (item.kind) {
     case Item::kSilence:
+      return kReadNoReport;
     case Item::kFail:
+      ++remote.failedReads;
       return kReadNoReport;
     case Item::kLost:
       remote.lost = true;
@@ -213,10 +234,29 @@ ReadOutcome ReadReport(HidHandle handle, uint8_t* buffer, int32_t* resultSlot,
       break;
   }
   const size_t n = std::min<size_t>(item.bytes.size(), kReportBufferSize);
-  std::memcpy(buffer, item.bytes.data(), n);
+  if (n > 0) std::memcpy(buffer, item.bytes.data(), n);
   *resultSlot = static_cast<int32_t>(n);
   ++remote.reportsRead;
+  if (remote.silentAfterStatus && n >= 1 && item.bytes[0] == 0x20) {
+    remote.waitingForMode = true;
+    ++remote.statusSilences;
+  }
   return kReadReport;
+}
+
+}  // namespace
+
+ReadOutcome ReadReport(HidHandle handle, uint8_t* buffer, int32_t* resultSlot,
+                       int timeLimitMs) {
+  {
+    std::lock_guard<std::mutex> lock(stateMutex);
+    if (++remote.readsInFlight > 1) remote.readsOverlapped = true;
+  }
+  const ReadOutcome outcome =
+      ReadScripted(handle, buffer, resultSlot, timeLimitMs);
+  std::lock_guard<std::mutex> lock(stateMutex);
+  --remote.readsInFlight;
+  return outcome;
 }
 
 int WriteReport(HidHandle handle, const uint8_t* buffer, int32_t* resultSlot) {
@@ -225,9 +265,16 @@ int WriteReport(HidHandle handle, const uint8_t* buffer, int32_t* resultSlot) {
   int result;
   {
     std::lock_guard<std::mutex> lock(stateMutex);
-    const bool ok =
-        handle == fake::kFakeHandle && !remote.lost && !remote.failWrites;
+    const bool failing =
+        remote.failWrites ||
+        (remote.failWritesFrom >= 0 &&
+         static_cast<int>(remote.written.size()) >= remote.failWritesFrom);
+    const bool ok = handle == fake::kFakeHandle && !RemoteGone() && !failing;
     remote.written.push_back(fake::Written{bytes, fake::NowUs(), ok});
+    // A report mode that reaches the remote ends its silence after a status
+    // report.
+    if (ok && bytes[0] == 0x12) remote.waitingForMode = false;
+    if (ok && bytes.size() >= 2) remote.rumbling = (bytes[1] & 0x01) != 0;
     fake::Record("write " + fake::Hex(bytes));
     result = ok ? static_cast<int>(bytes.size()) : -1;
     onWrite = remote.onWrite;
@@ -271,6 +318,14 @@ void GetCursorPos(int* x, int* y) {
 void MouseEvent(uint32_t flags, int32_t data) {
   std::lock_guard<std::mutex> lock(stateMutex);
   desktop.mouse.push_back(fake::MouseRecord{flags, data});
+  auto press = [](bool* pressed, bool down) {
+    if (*pressed == down) ++desktop.buttonEventsOutOfTurn;
+    *pressed = down;
+  };
+  if (flags == kMouseLeftDown) press(&desktop.leftPressed, true);
+  if (flags == kMouseLeftUp) press(&desktop.leftPressed, false);
+  if (flags == kMouseRightDown) press(&desktop.rightPressed, true);
+  if (flags == kMouseRightUp) press(&desktop.rightPressed, false);
   char line[48];
   std::snprintf(line, sizeof line, "mouse %04X %d", flags, data);
   fake::Record(line);

@@ -45,14 +45,31 @@ class ScriptedRemote {
   bool present = true;
   // Writes fail (return -1) while this is set.
   bool failWrites = false;
+  // Writes fail from the write with this index on (0 is the first write of
+  // the run); never when negative.
+  int failWritesFrom = -1;
+  // The remote goes away at this virtual time, whatever the script says:
+  // from then on reads report it lost and writes fail. Never when negative.
+  int64_t lostAtUs = -1;
+  // Behaves as the real remote does after a status report (0x20) that it
+  // sends on its own: no further report until a report mode (0x12) is
+  // written. Meanwhile reads wait out their time limit and the script stands
+  // still.
+  bool silentAfterStatus = false;
 
   // The remote sends this report, afterMs after the read that takes it starts
   // (the wait counts from the end of the previous item).
   void Sends(const Bytes& report, int afterMs = 0);
   // Nothing arrives for ms milliseconds.
   void Silent(int ms);
-  // The next read fails once, without a report.
+  // The next read fails once, without a report (and without waiting).
   void FailsRead();
+  // The next n reads fail, one after another.
+  void FailsReads(int n);
+  // A status report as the remote sends it on its own: 0x20, two button
+  // bytes (none held), flags (an extension just plugged in), two zero bytes
+  // and the battery level; 7 bytes.
+  void SendsStatus(int afterMs = 0);
   // The remote goes away: every later read reports it lost and writes fail.
   void Disappears(int afterMs = 0);
   // Called with every output report the remote receives, after it is
@@ -65,6 +82,14 @@ class ScriptedRemote {
   int closes = 0;
   int reads = 0;          // ReadReport calls
   int reportsRead = 0;    // reads that delivered a report
+  int failedReads = 0;    // reads that failed at once (FailsRead)
+  int statusSilences = 0; // times the remote fell silent after a status report
+  bool waitingForMode = false;  // silent after a status report just now
+  bool readsOverlapped = false; // two threads were reading at the same time
+  int readsInFlight = 0;
+  // Bit 0 of byte 1 of every output report drives the rumble motor: whether
+  // the last report that reached the remote left it running.
+  bool rumbling = false;
   bool lost = false;
   bool timeCapHit = false;
 
@@ -101,6 +126,12 @@ class RecordedDesktop {
   std::vector<Point> cursorSets;  // positions asked for, before keeping on screen
   int cursorReads = 0;
   std::vector<MouseRecord> mouse;
+  // The buttons as the system sees them after the events so far, and events
+  // that made no sense there (a press of a pressed button, a release of a
+  // released one).
+  bool leftPressed = false;
+  bool rightPressed = false;
+  int buttonEventsOutOfTurn = 0;
   std::string console;
   std::vector<std::string> messages;
   int starts = 0;
