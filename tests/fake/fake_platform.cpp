@@ -14,12 +14,14 @@ namespace fake {
 ScriptedRemote remote;
 RecordedDesktop desktop;
 std::vector<std::string> timeline;
+int64_t counterStepUs = 50;  // as Reset sets it
 
 namespace {
 
 constexpr HidHandle kFakeHandle = 7;
 constexpr int64_t kFrequency = 1000000;  // counter ticks are microseconds
-// Every counter read lets this much virtual time pass, so busy waits end.
+// Every counter read lets this much virtual time pass by default, so busy
+// waits end.
 constexpr int64_t kCounterStepUs = 50;
 // A script that has run out leaves the remote silent; a run that is still
 // going after this much virtual time has lost its way.
@@ -150,6 +152,7 @@ void Reset() {
   remote = ScriptedRemote();
   desktop = RecordedDesktop();
   timeline.clear();
+  counterStepUs = kCounterStepUs;
 }
 
 }  // namespace fake
@@ -359,7 +362,7 @@ void ShowMessage(const char* text) {
 int64_t QueryFrequency() { return fake::kFrequency; }
 
 int64_t QueryCounter() {
-  fake::WaitVirtual(fake::kCounterStepUs);
+  fake::WaitVirtual(fake::counterStepUs);
   return fake::NowUs();
 }
 

@@ -155,6 +155,11 @@ extern RecordedDesktop desktop;
 // "close", "cursor x y". Reads that brought nothing are left out.
 extern std::vector<std::string> timeline;
 
+// How much virtual time each read of the high-resolution counter lets pass
+// (50 µs after Reset). Larger steps make busy waits cheaper to run, for
+// callers that do not look at their exact length (the fuzzer).
+extern int64_t counterStepUs;
+
 // The virtual clock, in microseconds since the test began.
 int64_t NowUs();
 
