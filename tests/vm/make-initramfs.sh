@@ -17,7 +17,13 @@ kdeb=$(ls "$cache"/linux-image-*-amd64_*.deb 2>/dev/null | grep -v -- '-unsigned
 if [ -z "$kdeb" ]; then
   kpkg=$(apt-cache depends linux-image-amd64 | sed -n 's/^ *Depends: \(linux-image-[^ ]*\)$/\1/p' | head -1)
   [ -n "$kpkg" ] || { echo "cannot tell which kernel linux-image-amd64 names" >&2; exit 1; }
-  (cd "$cache" && apt-get download "$kpkg" 2>&1 | grep -v '^W: Download is performed unsandboxed' || true)
+  # A mirror in the middle of a sync may fail a download: try a few times.
+  for try in 1 2 3 4; do
+    (cd "$cache" && apt-get download "$kpkg" 2>&1 | grep -v '^W: Download is performed unsandboxed' || true)
+    ls "$cache"/"$kpkg"_*.deb >/dev/null 2>&1 && break
+    echo "downloading $kpkg failed (try $try), retrying in 15 s" >&2
+    sleep 15
+  done
   kdeb=$(ls "$cache"/"$kpkg"_*.deb | head -1)
 fi
 kdir=$cache/kernel
