@@ -11,7 +11,7 @@
 # missed target. Needs cmake, g++, Google Benchmark, hidapi, Xlib, XTest,
 # XInput2 and Xvfb (scripts/lib.sh's packages and xvfb).
 set -u
-TOP=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+. "$(dirname "${BASH_SOURCE[0]}")/../scripts/lib.sh"
 BUILD=$TOP/build-bench
 QUICK=0
 CONFIGURE=1
@@ -38,18 +38,10 @@ cmake --build "$BUILD" -j 2 --target pass_bench x11_pass_bench tool_bench >/dev/
   echo "run-all: the benchmarks do not build" >&2; exit 1; }
 
 out=$(mktemp -d)
-fdfile=$out/display
-Xvfb -noreset -displayfd 3 -screen 0 1280x1024x24 3>"$fdfile" 2>/dev/null &
-xvfb_pid=$!
-stop_xvfb() { kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; rm -rf "$out"; }
-trap stop_xvfb EXIT
-for _ in $(seq 100); do
-  [ -s "$fdfile" ] && break
-  kill -0 "$xvfb_pid" 2>/dev/null || break
-  sleep 0.1
-done
-[ -s "$fdfile" ] || { echo "run-all: Xvfb did not start" >&2; exit 1; }
-export DISPLAY=":$(head -n1 "$fdfile")"
+cleanup() { stop_xvfb; rm -rf "$out"; }
+trap cleanup EXIT
+start_xvfb || { echo "run-all: Xvfb did not start" >&2; exit 1; }
+export DISPLAY=$XVFB_DISPLAY
 
 failed=0
 # Runs a measure into $out/NAME; a measure that fails or prints nothing fails the run.

@@ -23,15 +23,9 @@ g++ -std=c++17 -O2 -Wall -shared -fPIC -o "$dir/soakhid/libhidapi-hidraw.so.0" \
 command -v Xvfb >/dev/null || { echo "Xvfb is needed (apt-get install xvfb)" >&2; exit 1; }
 
 work=$(mktemp -d)
-display_file=$work/display
-Xvfb -screen 0 1280x1024x24 -nolisten tcp -displayfd 3 3>"$display_file" \
-  </dev/null >/dev/null 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 100); do [ -s "$display_file" ] && break; sleep 0.1; done
-display=$(head -1 "$display_file")
-[ -n "$display" ] || { echo "Xvfb did not start" >&2; kill "$xvfb_pid"; exit 1; }
+start_xvfb || exit 1
 
-DISPLAY=:$display LD_LIBRARY_PATH=$dir/soakhid SOAK_SECONDS=$seconds \
+DISPLAY=$XVFB_DISPLAY LD_LIBRARY_PATH=$dir/soakhid SOAK_SECONDS=$seconds \
   SOAK_HID_LOG=$work/hid.log "$dir/trevanquill" </dev/null >"$work/console" 2>&1 &
 pid=$!
 
@@ -50,7 +44,7 @@ while kill -0 "$pid" 2>/dev/null; do
   sleep "$sample"; t=$((t + sample))
 done
 wait "$pid"; code=$?
-kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null
+stop_xvfb
 
 echo
 echo "exit code: $code"

@@ -67,3 +67,31 @@ run_ctest() {
   TESTS_FAILED=$((TESTS_FAILED + failed))
   return $rc
 }
+
+# Starts an X server for tests: Xvfb with -noreset (the pointer is not reset
+# when the last client leaves) on a display it picks itself (-displayfd).
+# Sets XVFB_PID and XVFB_DISPLAY (":N"); returns non-zero when it did not start.
+start_xvfb() {
+  local fdfile waited=0
+  fdfile=$(mktemp)
+  Xvfb -noreset -nolisten tcp -displayfd 3 -screen 0 1280x1024x24 3>"$fdfile" \
+    </dev/null >/dev/null 2>&1 &
+  XVFB_PID=$!
+  while [ ! -s "$fdfile" ] && [ $waited -lt 100 ] && kill -0 "$XVFB_PID" 2>/dev/null; do
+    sleep 0.1
+    waited=$((waited + 1))
+  done
+  XVFB_DISPLAY=:$(head -n1 "$fdfile")
+  rm -f "$fdfile"
+  [ "$XVFB_DISPLAY" != ":" ] && return 0
+  echo "Xvfb did not start" >&2
+  stop_xvfb
+  return 1
+}
+
+stop_xvfb() {
+  [ -n "${XVFB_PID:-}" ] || return 0
+  kill "$XVFB_PID" 2>/dev/null
+  wait "$XVFB_PID" 2>/dev/null
+  XVFB_PID=
+}

@@ -4,25 +4,6 @@
 # ThreadSanitizer. Any report fails the step. The tests labelled desktop run
 # on an X server under Xvfb, started here and ended again.
 
-# Starts Xvfb; sets SAN_XVFB_PID and SAN_DISPLAY.
-sanitizer_start_xvfb() {
-  local fdfile waited=0
-  fdfile=$(mktemp)
-  Xvfb -noreset -displayfd 3 -screen 0 1280x1024x24 3>"$fdfile" 2>/dev/null &
-  SAN_XVFB_PID=$!
-  while [ ! -s "$fdfile" ] && [ $waited -lt 100 ] && kill -0 "$SAN_XVFB_PID" 2>/dev/null; do
-    sleep 0.1
-    waited=$((waited + 1))
-  done
-  SAN_DISPLAY=$(head -n1 "$fdfile")
-  rm -f "$fdfile"
-  [ -n "$SAN_DISPLAY" ] && return 0
-  echo "Xvfb did not start" >&2
-  kill "$SAN_XVFB_PID" 2>/dev/null
-  wait "$SAN_XVFB_PID" 2>/dev/null
-  return 1
-}
-
 sanitizer_tests() {
   local asan_dir=$TOP/build-asan tsan_dir=$TOP/build-tsan rc=0
   # The runtimes come with g++ (libasan, libubsan, libtsan).
@@ -48,15 +29,14 @@ sanitizer_tests() {
     -R 'Probe|Program|EveryStage|WritesFailFrom|StatusReport' || rc=1
 
   log "the desktop tests, and the real program, under the sanitizers"
-  if sanitizer_start_xvfb; then
-    DISPLAY=:$SAN_DISPLAY run_ctest "$asan_dir" -L desktop || rc=1
+  if start_xvfb; then
+    DISPLAY=$XVFB_DISPLAY run_ctest "$asan_dir" -L desktop || rc=1
     # Left out under ThreadSanitizer: when the X server goes away in the
     # middle of a request, Xlib unlocks its display lock a second time
     # (XQueryPointer after the IO error handler returned), which it reports.
-    DISPLAY=:$SAN_DISPLAY run_ctest "$tsan_dir" -L desktop -R 'Program' \
+    DISPLAY=$XVFB_DISPLAY run_ctest "$tsan_dir" -L desktop -R 'Program' \
       -E 'ProgramWhenTheDisplayGoes' || rc=1
-    kill "$SAN_XVFB_PID" 2>/dev/null
-    wait "$SAN_XVFB_PID" 2>/dev/null
+    stop_xvfb
   else
     rc=1
   fi

@@ -86,21 +86,9 @@ windows_step() {
 
   # A display for Wine, a fresh prefix, and the wineserver with its helper
   # processes started here, detached, so that they hold no pipe of ctest's.
-  local xvfb_pid display_file display
-  display_file=$(mktemp)
-  Xvfb -screen 0 1280x1024x24 -nolisten tcp -displayfd 3 3>"$display_file" \
-    </dev/null >/dev/null 2>&1 &
-  xvfb_pid=$!
-  for _ in $(seq 100); do [ -s "$display_file" ] && break; sleep 0.1; done
-  display=$(head -1 "$display_file")
-  rm -f "$display_file"
-  if [ -z "$display" ]; then
-    echo "Xvfb did not start" >&2
-    kill "$xvfb_pid" 2>/dev/null
-    return 1
-  fi
+  start_xvfb || return 1
   (
-    export DISPLAY=:$display WINEPREFIX=$tests64/wineprefix WINEDEBUG=-all \
+    export DISPLAY=$XVFB_DISPLAY WINEPREFIX=$tests64/wineprefix WINEDEBUG=-all \
       WINEDLLOVERRIDES="mscoree,mshtml="
     rm -rf "$WINEPREFIX" "$tests64/test-results"
     mkdir -p "$WINEPREFIX"
@@ -132,8 +120,7 @@ windows_step() {
   else
     TESTS_FAILED=$((TESTS_FAILED + 1))
   fi
-  kill "$xvfb_pid" 2>/dev/null
-  wait "$xvfb_pid" 2>/dev/null
+  stop_xvfb
   echo "Windows step: $((SECONDS - started)) s"
   return $rc
 }
