@@ -40,7 +40,7 @@ cmake --build "$BUILD" -j 2 --target pass_bench x11_pass_bench tool_bench >/dev/
 out=$(mktemp -d)
 cleanup() { stop_xvfb; rm -rf "$out"; }
 trap cleanup EXIT
-start_xvfb || { echo "run-all: Xvfb did not start" >&2; exit 1; }
+start_xvfb -noreset || { echo "run-all: Xvfb did not start" >&2; exit 1; }
 export DISPLAY=$XVFB_DISPLAY
 
 failed=0

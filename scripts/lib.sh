@@ -68,13 +68,15 @@ run_ctest() {
   return $rc
 }
 
-# Starts an X server for tests: Xvfb with -noreset (the pointer is not reset
-# when the last client leaves) on a display it picks itself (-displayfd).
-# Sets XVFB_PID and XVFB_DISPLAY (":N"); returns non-zero when it did not start.
+# Starts an X server for tests: Xvfb on a display it picks itself
+# (-displayfd), with any further options given (-noreset keeps the pointer
+# where it is when the last client leaves; Wine's cursor needs the server
+# without it). Sets XVFB_PID and XVFB_DISPLAY (":N"); returns non-zero when it
+# did not start.
 start_xvfb() {
   local fdfile waited=0
   fdfile=$(mktemp)
-  Xvfb -noreset -nolisten tcp -displayfd 3 -screen 0 1280x1024x24 3>"$fdfile" \
+  Xvfb "$@" -nolisten tcp -displayfd 3 -screen 0 1280x1024x24 3>"$fdfile" \
     </dev/null >/dev/null 2>&1 &
   XVFB_PID=$!
   while [ ! -s "$fdfile" ] && [ $waited -lt 100 ] && kill -0 "$XVFB_PID" 2>/dev/null; do

@@ -4,7 +4,7 @@
 linux_desktop_tests() {
   apt_install xvfb libhidapi-dev libxtst-dev libxi-dev || return 1
   local rc
-  start_xvfb || return 1
+  start_xvfb -noreset || return 1
   echo "Xvfb on $XVFB_DISPLAY"
   DISPLAY=$XVFB_DISPLAY run_ctest "$BUILD" -L desktop
   rc=$?

@@ -29,7 +29,7 @@ sanitizer_tests() {
     -R 'Probe|Program|EveryStage|WritesFailFrom|StatusReport' || rc=1
 
   log "the desktop tests, and the real program, under the sanitizers"
-  if start_xvfb; then
+  if start_xvfb -noreset; then
     DISPLAY=$XVFB_DISPLAY run_ctest "$asan_dir" -L desktop || rc=1
     # Left out under ThreadSanitizer: when the X server goes away in the
     # middle of a request, Xlib unlocks its display lock a second time
