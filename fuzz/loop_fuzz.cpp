@@ -24,21 +24,12 @@
 #include "pointer/control_loop.h"
 #include "remote/remote.h"
 #include "tests/fake/fake_platform.h"
+#include "tests/program_state.h"
 
 namespace {
 
 void Check(bool ok) {
   if (!ok) std::abort();
-}
-
-void ResetAll() {
-  fake::Reset();
-  hidHandle = 0;
-  std::memset(outputReport, 0, sizeof outputReport);
-  std::memset(inputReport, 0, sizeof inputReport);
-  writeResultSlot = 0;
-  readResultSlot = 0;
-  std::memset(&remoteInput, 0, sizeof remoteInput);
 }
 
 bool InRange(int32_t v) { return v >= 0 && v <= 1023; }
@@ -47,7 +38,7 @@ bool InRange(int32_t v) { return v >= 0 && v <= 1023; }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1 || size > 2048) return 0;
-  ResetAll();
+  ResetProgramState();
   // The busy waits (80 ms a rumble pulse) need not be exact here: 2 ms steps
   // make each one a few dozen counter reads instead of some thousands.
   fake::counterStepUs = 2000;
@@ -108,6 +99,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(InRange(remoteInput.ir1X) && InRange(remoteInput.ir1Y) &&
           InRange(remoteInput.ir2X) && InRange(remoteInput.ir2Y));
   }
-  ResetAll();
+  ResetProgramState();
   return 0;
 }

@@ -13,6 +13,7 @@
 #include "app/program.h"
 #include "remote/remote.h"
 #include "tests/fake/fake_platform.h"
+#include "tests/program_state.h"
 
 // An input report of the remote, 22 bytes with the number as the remote
 // sends them, built field by field.
@@ -102,19 +103,7 @@ struct CaseName {
 // Puts the program's state and the test platform back to their start.
 class TestPlatform : public ::testing::Test {
  protected:
-  void SetUp() override {
-    fake::Reset();
-    hidHandle = 0;
-    std::memset(outputReport, 0, sizeof outputReport);
-    std::memset(inputReport, 0, sizeof inputReport);
-    writeResultSlot = 0;
-    readResultSlot = 0;
-    std::memset(&remoteInput, 0, sizeof remoteInput);
-    probeRun.store(0);
-    probeActive.store(0);
-    probeAccelX.store(0);
-    probeThread = platform::kNoThread;
-  }
+  void SetUp() override { ResetProgramState(); }
   void TearDown() override {
     EXPECT_FALSE(fake::remote.timeCapHit)
         << "the run went on long after its script had ended";
