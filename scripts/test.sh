@@ -30,5 +30,5 @@ echo
 if [ ${#failed_steps[@]} -gt 0 ]; then
   echo "failed steps: ${failed_steps[*]}"
 fi
-echo "all suites: $TESTS_PASSED passed, $TESTS_FAILED failed"
+echo "tests: $TESTS_PASSED passed, $TESTS_FAILED failed"
 [ ${#failed_steps[@]} -eq 0 ] && [ "$TESTS_FAILED" -eq 0 ]
