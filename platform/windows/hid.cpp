@@ -90,6 +90,27 @@ bool FinishOverlapped(HANDLE file, OVERLAPPED* ov, DWORD limitMs, DWORD* bytes,
   return false;
 }
 
+// Starts a read or a write of length bytes on the device's own buffer and
+// waits for it as FinishOverlapped does.
+bool Transfer(Device* d, bool write, DWORD length, DWORD limitMs, DWORD* bytes,
+              DWORD* error) {
+  HANDLE event = write ? d->writeEvent : d->readEvent;
+  OVERLAPPED ov;
+  std::memset(&ov, 0, sizeof ov);
+  ov.hEvent = event;
+  ResetEvent(event);
+  *bytes = 0;
+  *error = ERROR_SUCCESS;
+  const bool started =
+      write ? WriteFile(d->file, d->writeBuffer, length, nullptr, &ov) != 0
+            : ReadFile(d->file, d->readBuffer, length, nullptr, &ov) != 0;
+  if (!started) {
+    *error = GetLastError();
+    if (*error != ERROR_IO_PENDING) return false;
+  }
+  return FinishOverlapped(d->file, &ov, limitMs, bytes, error);
+}
+
 }  // namespace
 
 namespace windows_backend {
@@ -171,20 +192,12 @@ ReadOutcome ReadReport(HidHandle handle, uint8_t* buffer, int32_t* resultSlot,
   Device* d = DeviceOf(handle);
   if (!d) return kReadDeviceLost;
 
-  OVERLAPPED ov;
-  std::memset(&ov, 0, sizeof ov);
-  ov.hEvent = d->readEvent;
-  ResetEvent(d->readEvent);
   // The report goes to the device's own buffer, so that a read which ends
   // after its time-out cannot write into the caller's.
   DWORD bytes = 0;
   DWORD error = ERROR_SUCCESS;
-  bool ok = ReadFile(d->file, d->readBuffer, d->inputLength, nullptr, &ov) != 0;
-  if (!ok) error = GetLastError();
-  if (ok || error == ERROR_IO_PENDING) {
-    ok = FinishOverlapped(d->file, &ov, static_cast<DWORD>(timeLimitMs), &bytes,
-                          &error);
-  }
+  const bool ok = Transfer(d, false, d->inputLength,
+                           static_cast<DWORD>(timeLimitMs), &bytes, &error);
   if (ok) {
     d->failuresInRow = 0;
     const int n = bytes < static_cast<DWORD>(kReportBufferSize)
@@ -209,17 +222,9 @@ int WriteReport(HidHandle handle, const uint8_t* buffer, int32_t* resultSlot) {
   if (!d) return -1;
   const int length = windows_hid::FillOutputTransfer(buffer, d->outputLength,
                                                      d->writeBuffer);
-  OVERLAPPED ov;
-  std::memset(&ov, 0, sizeof ov);
-  ov.hEvent = d->writeEvent;
-  ResetEvent(d->writeEvent);
   DWORD bytes = 0;
   DWORD error = ERROR_SUCCESS;
-  bool ok = WriteFile(d->file, d->writeBuffer, length, nullptr, &ov) != 0;
-  if (!ok) error = GetLastError();
-  if (ok || error == ERROR_IO_PENDING) {
-    ok = FinishOverlapped(d->file, &ov, kWriteTimeLimitMs, &bytes, &error);
-  }
+  const bool ok = Transfer(d, true, length, kWriteTimeLimitMs, &bytes, &error);
   const int result = ok ? static_cast<int>(bytes) : -1;
   *resultSlot = result;
   return result;

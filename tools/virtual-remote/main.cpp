@@ -94,6 +94,21 @@ bool WriteEvent(int fd, const uhid_event& ev) {
   return true;
 }
 
+// Answers a get or set report request of the kernel with an error.
+bool RefuseRequest(int fd, uint32_t replyType, uint32_t id) {
+  uhid_event reply;
+  std::memset(&reply, 0, sizeof reply);
+  reply.type = replyType;
+  if (replyType == UHID_GET_REPORT_REPLY) {
+    reply.u.get_report_reply.id = id;
+    reply.u.get_report_reply.err = EIO;
+  } else {
+    reply.u.set_report_reply.id = id;
+    reply.u.set_report_reply.err = EIO;
+  }
+  return WriteEvent(fd, reply);
+}
+
 bool CreateDevice(int fd) {
   uhid_event ev;
   std::memset(&ev, 0, sizeof ev);
@@ -195,24 +210,13 @@ bool HandleEvent(Player* p, const uhid_event& ev, double now) {
       }
       break;
     }
-    case UHID_GET_REPORT: {
-      uhid_event reply;
-      std::memset(&reply, 0, sizeof reply);
-      reply.type = UHID_GET_REPORT_REPLY;
-      reply.u.get_report_reply.id = ev.u.get_report.id;
-      reply.u.get_report_reply.err = EIO;
-      if (!WriteEvent(p->fd, reply)) return false;
+    // The remote has no feature reports: refuse both kinds of request.
+    case UHID_GET_REPORT:
+      if (!RefuseRequest(p->fd, UHID_GET_REPORT_REPLY, ev.u.get_report.id)) return false;
       break;
-    }
-    case UHID_SET_REPORT: {
-      uhid_event reply;
-      std::memset(&reply, 0, sizeof reply);
-      reply.type = UHID_SET_REPORT_REPLY;
-      reply.u.set_report_reply.id = ev.u.set_report.id;
-      reply.u.set_report_reply.err = EIO;
-      if (!WriteEvent(p->fd, reply)) return false;
+    case UHID_SET_REPORT:
+      if (!RefuseRequest(p->fd, UHID_SET_REPORT_REPLY, ev.u.set_report.id)) return false;
       break;
-    }
     default:
       break;
   }
