@@ -70,16 +70,18 @@ LoopEnd RunPasses(ButtonState* s) {
   IrPointingState irState = InitialIrPointingState();
   DpadMotionState dpadState = InitialDpadMotionState();
   // Set while the report mode that a status report asks for has not reached
-  // the remote: it is sent again after every read that brings nothing.
+  // the remote: it is sent again after every read that brings nothing, and
+  // the read is bounded meanwhile, for the remote sends nothing until then.
   bool modeWanted = false;
   for (;;) {
     if (platform::KeyWaiting() && platform::ReadKey() == platform::kKeyEsc) {
       return kLoopQuit;
     }
     if (platform::DesktopLost()) return kLoopDesktopLost;
-    const PollResult poll = PollInput();
+    const PollResult poll =
+        PollInput(modeWanted ? platform::kModeResendMs : platform::kNoTimeLimit);
     if (poll == kPollDeviceLost) return kLoopDeviceLost;
-    if (poll == kPollNoReport) {  // the read waited; nothing to act on
+    if (poll == kPollNoReport) {  // nothing to act on; the checks above look again
       if (modeWanted) modeWanted = SetReportMode(0x00, kModeButtonsAccelIr) < 0;
       continue;
     }
