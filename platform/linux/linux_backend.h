@@ -75,8 +75,8 @@ bool ConsoleKeyBuffered();
 // console; false when it cannot run.
 bool StartWaitWatch();
 void StopWaitWatch();
-// Tells the watcher that something happened (a stop signal); safe in a
-// signal handler.
+// Tells the watcher that a stop signal came, after StopRequested() has been
+// made true; safe in a signal handler.
 void NoteWaitEvent();
 // Around such a read on the reading thread. BeginEndableWait returns how long
 // the read may wait, in ms: 0 when something is already there (the read may

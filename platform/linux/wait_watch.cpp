@@ -44,7 +44,13 @@ namespace {
 constexpr long kResendMs = 1;
 
 std::atomic<unsigned> waitSeq{0};  // odd while the reader is in an endable wait
+// Set by the watcher for a key or the X connection's end that came when no
+// wait was going on: the next wait does not begin.
 std::atomic<bool> wakePending{false};
+// waitSeq when a stop signal came. A stop request needs no flag, the reader
+// looks at it before it waits; only a wait that was going on then needs to be
+// ended.
+std::atomic<unsigned> stopSeq{0};
 std::atomic<pthread_t> reader{};
 std::atomic<bool> quit{false};
 
@@ -64,10 +70,9 @@ void SleepMs(long ms) {
   nanosleep(&t, nullptr);
 }
 
-void EndTheWait() {
-  wakePending.store(true);
-  const unsigned seq = waitSeq.load();
-  if ((seq & 1) == 0) return;  // no wait now: the next one sees the flag
+// Signals the reader until the wait with this number has ended.
+void EndWait(unsigned seq) {
+  if ((seq & 1) == 0) return;  // no wait then
   while (waitSeq.load() == seq && !quit.load()) {
     pthread_kill(reader.load(), WakeSignal());
     SleepMs(kResendMs);
@@ -79,12 +84,23 @@ void* Watch(void*) {
     epoll_event events[4];
     const int n = epoll_wait(epollFd, events, 4, -1);
     if (n <= 0) continue;
-    uint64_t count;
+    bool stop = false;
+    bool input = false;
     for (int i = 0; i < n; ++i) {
-      if (events[i].data.fd == eventFd) (void)!read(eventFd, &count, sizeof count);
+      if (events[i].data.fd == eventFd) {
+        uint64_t count;
+        (void)!read(eventFd, &count, sizeof count);
+        stop = true;
+      } else {
+        input = true;
+      }
     }
     if (quit.load()) return nullptr;
-    EndTheWait();
+    if (input) {
+      wakePending.store(true);
+      EndWait(waitSeq.load());
+    }
+    if (stop) EndWait(stopSeq.load());
   }
 }
 
@@ -152,6 +168,7 @@ void StopWaitWatch() {
 }
 
 void NoteWaitEvent() {
+  stopSeq.store(waitSeq.load());
   if (eventFd < 0) return;
   const uint64_t one = 1;
   (void)!write(eventFd, &one, sizeof one);
