@@ -13,6 +13,8 @@
 // with -1.
 // Every call is logged, one line each, to the file named by FAKE_HID_LOG:
 //   init / open VVVV PPPP / write N: HEX... / read-error / close / exit
+//   wait MS             a read found nothing and began to wait, with this
+//                       time limit (-1: none)
 #include <errno.h>
 #include <fcntl.h>
 #include <hidapi/hidapi.h>
@@ -205,6 +207,7 @@ int hid_read_timeout(hid_device*, unsigned char* data, size_t length, int millis
   const auto start = std::chrono::steady_clock::now();
   const auto limit = milliseconds < 0 ? std::chrono::steady_clock::time_point::max()
                                       : start + std::chrono::milliseconds(milliseconds);
+  bool logged = false;
   for (;;) {
     std::chrono::steady_clock::time_point due;
     {
@@ -213,6 +216,8 @@ int hid_read_timeout(hid_device*, unsigned char* data, size_t length, int millis
       if (got < 0) Log("read-error");
       if (got != 0) return got;
       due = NextDue();
+      if (!logged) Log("wait " + std::to_string(milliseconds));
+      logged = true;
     }
     // Nothing yet: wait, as hidapi does, in poll(), until the script's next
     // step is due, a write may have let an await step pass, or the time limit
