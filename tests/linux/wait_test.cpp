@@ -117,6 +117,15 @@ class EndableWait : public ::testing::Test {
     std::printf("%d rounds, %d signals to end them\n", rounds,
                 linuxbackend::SignalsSeen() - signalsBefore);
   }
+  // A key written into master in each round, taken before the next.
+  void EveryKeyRoundEnds(int rounds) {
+    EveryRoundEnds(
+        rounds, [&] { ASSERT_EQ(write(master, "x", 1), 1); },
+        [&] {
+          EXPECT_TRUE(platform::KeyWaiting());
+          TakeKeys();
+        });
+  }
   void TakeKeys() {
     while (platform::KeyWaiting()) platform::ReadKey();
   }
@@ -145,12 +154,7 @@ TEST_F(EndableWait, WithoutAnEventTheReadWaitsOn) {
 TEST_F(EndableWait, AKeyOnATerminalEndsEveryWait) {
   ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
   Start(slave);
-  EveryRoundEnds(
-      500, [&] { ASSERT_EQ(write(master, "x", 1), 1); },
-      [&] {
-        EXPECT_TRUE(platform::KeyWaiting());
-        TakeKeys();
-      });
+  EveryKeyRoundEnds(500);
 }
 
 TEST_F(EndableWait, BytesOnAPipeEndEveryWait) {
@@ -159,12 +163,7 @@ TEST_F(EndableWait, BytesOnAPipeEndEveryWait) {
   master = fds[1];
   slave = fds[0];
   Start(slave);
-  EveryRoundEnds(
-      300, [&] { ASSERT_EQ(write(master, "x", 1), 1); },
-      [&] {
-        EXPECT_TRUE(platform::KeyWaiting());
-        TakeKeys();
-      });
+  EveryKeyRoundEnds(300);
 }
 
 TEST_F(EndableWait, AStopSignalEndsEveryWait) {
