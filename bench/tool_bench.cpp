@@ -88,7 +88,6 @@ ToolRun StartTool(long rate, long count, bool withDisplay = true, int stdinFd = 
   run.pid = fork();
   if (run.pid < 0) std::abort();
   if (run.pid == 0) {
-    setsid();  // no signal of the terminal's reaches this program's group
     dup2(stdinFd >= 0 ? stdinFd : in[0], 0);
     close(in[0]);
     close(in[1]);
