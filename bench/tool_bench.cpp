@@ -88,6 +88,10 @@ ToolRun StartTool(long rate, long count, bool withDisplay = true, int stdinFd = 
   run.pid = fork();
   if (run.pid < 0) std::abort();
   if (run.pid == 0) {
+    // On a terminal of its own, in a session of its own, as a tool started
+    // in a terminal is. (Only there: a session of its own also gives the tool
+    // a scheduling group of its own, which would change the other measures.)
+    if (stdinFd >= 0) setsid();
     dup2(stdinFd >= 0 ? stdinFd : in[0], 0);
     close(in[0]);
     close(in[1]);
