@@ -89,16 +89,17 @@ int FindButtonNodes(const char* sysRoot, const char* hidrawName,
   return count;
 }
 
-void GrabButtonNodes(int handle, const char* hidrawPath) {
-  if (handle < 0 || handle >= kMaxHandles || hidrawPath == nullptr) return;
+int GrabButtonNodesUnder(const char* sysRoot, const char* devInput, int handle,
+                         const char* hidrawPath) {
+  if (handle < 0 || handle >= kMaxHandles || hidrawPath == nullptr) return 0;
   const char* slash = std::strrchr(hidrawPath, '/');
   const char* hidrawName = slash ? slash + 1 : hidrawPath;
   char names[kMaxGrabNodes][kNodeNameSize];
-  const int found = FindButtonNodes("/sys", hidrawName, names, kMaxGrabNodes);
+  const int found = FindButtonNodes(sysRoot, hidrawName, names, kMaxGrabNodes);
   Grabs& g = grabs[handle];
-  for (int i = 0; i < found; ++i) {
-    char node[160];
-    std::snprintf(node, sizeof node, "/dev/input/%s", names[i]);
+  for (int i = 0; i < found && g.count < kMaxGrabNodes; ++i) {
+    char node[1100];
+    std::snprintf(node, sizeof node, "%s/%s", devInput, names[i]);
     const int fd = open(node, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0 || ioctl(fd, EVIOCGRAB, 1) != 0) {
       std::fprintf(stderr,
@@ -110,6 +111,11 @@ void GrabButtonNodes(int handle, const char* hidrawPath) {
     }
     g.fds[g.count++] = fd;
   }
+  return g.count;
+}
+
+void GrabButtonNodes(int handle, const char* hidrawPath) {
+  GrabButtonNodesUnder("/sys", "/dev/input", handle, hidrawPath);
 }
 
 void ReleaseButtonNodes(int handle) {

@@ -48,6 +48,10 @@ int FindButtonNodes(const char* sysRoot, const char* hidrawName,
 // ("/dev/hidraw0"). A node that cannot be opened or grabbed gets one warning
 // line on stderr and is left alone.
 void GrabButtonNodes(int handle, const char* hidrawPath);
+// The same with sysfs at sysRoot and the event nodes in devInput (for
+// tests); returns how many nodes the handle holds grabbed.
+int GrabButtonNodesUnder(const char* sysRoot, const char* devInput, int handle,
+                         const char* hidrawPath);
 // Ends the grabs of that handle; safe to repeat.
 void ReleaseButtonNodes(int handle);
 

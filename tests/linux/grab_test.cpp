@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <set>
@@ -77,6 +78,33 @@ TEST_F(SysfsTree, OnlyTheRemotesOwnDevicesAndAtMostMax) {
   Input("hidraw0", "input9", "3", "event9");
   EXPECT_EQ(Found("hidraw0").size(), 2u);
   EXPECT_EQ(Found("hidraw0", 1).size(), 1u);
+}
+
+TEST_F(SysfsTree, ANodeThatCannotBeGrabbedGetsOneWarningLineAndTheRunGoesOn) {
+  Input("hidraw0", "input2", "200003", "event3");
+  Input("hidraw0", "input5", "200003", "event4");
+  // event3 opens but is no input device (the grab fails); event4 is missing.
+  const std::string dev = root_ + "/dev";
+  MakeDirs("dev");
+  std::ofstream(dev + "/event3") << "";
+  ::testing::internal::CaptureStderr();
+  const int grabbed = linuxbackend::GrabButtonNodesUnder(root_.c_str(), dev.c_str(), 0,
+                                                         "/dev/hidraw0");
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  linuxbackend::ReleaseButtonNodes(0);
+  EXPECT_EQ(grabbed, 0);
+  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2) << err;
+  EXPECT_NE(err.find("trevanquill: cannot grab " + dev + "/event3 ("), std::string::npos) << err;
+  EXPECT_NE(err.find("trevanquill: cannot grab " + dev + "/event4 (No such file or directory)"),
+            std::string::npos)
+      << err;
+}
+
+TEST_F(SysfsTree, NoPathNoGrabAndNoWord) {
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(linuxbackend::GrabButtonNodesUnder(root_.c_str(), root_.c_str(), 0, nullptr), 0);
+  EXPECT_EQ(linuxbackend::GrabButtonNodesUnder(root_.c_str(), root_.c_str(), 0, "/dev/hidraw0"), 0);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
 }
 
 }  // namespace
