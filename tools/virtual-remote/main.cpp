@@ -58,7 +58,7 @@ double Now() {
 }
 
 void Log(const std::string& text) {
-  std::printf("%8.3f %s\n", Now() - startSeconds, text.c_str());
+  std::printf("%9.4f %s\n", Now() - startSeconds, text.c_str());
   std::fflush(stdout);
 }
 

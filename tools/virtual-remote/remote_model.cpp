@@ -275,7 +275,14 @@ std::string HandleOutputReport(RemoteState* state, const uint8_t* data, int size
     }
     default:
       add("report " + Hex(number) + " ignored");
-      break;
+      return what;
+  }
+  // Bit 1 of the first byte asks for an acknowledgement of a report that has
+  // no answer of its own.
+  const bool answered = number == 0x15 || number == 0x16 || number == 0x17;
+  if ((data[1] & 0x02) != 0 && !answered) {
+    replies->push_back(Acknowledge(*state, number));
+    add("acknowledged");
   }
   return what;
 }

@@ -118,6 +118,13 @@ TEST(VirtualRemote, AcknowledgesRegisterWritesAndAnswersStatus) {
   EXPECT_NE(s.replies[0].bytes[6], 0);            // battery
   EXPECT_TRUE(Send(&state, {0x11, 0x20}).replies.empty());
   EXPECT_TRUE(Send(&state, {0x16, 0x04}).replies.empty());  // too short: ignored
+  // Bit 1 of the first byte asks for an acknowledgement.
+  s = Send(&state, {0x13, 0x06});
+  ASSERT_EQ(s.replies.size(), 1u);
+  EXPECT_EQ(s.replies[0].bytes[0], 0x22);
+  EXPECT_EQ(s.replies[0].bytes[3], 0x13);
+  EXPECT_EQ(s.what, "camera on, acknowledged");
+  EXPECT_EQ(Send(&state, {0x15, 0x02}).replies.size(), 1u) << "the status report only";
 }
 
 TEST(VirtualRemote, AnswersMemoryReadsWithNothingInTheExtensionPort) {
