@@ -37,7 +37,10 @@ endforeach()
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME trevanquill)
-set(CPACK_PACKAGE_VERSION 0.1)
+# The version is the one of the changelog's latest entry.
+file(STRINGS ${TREVANQUILL_PACKAGING_DIR}/deb/changelog TREVANQUILL_CHANGELOG_TOP LIMIT_COUNT 1)
+string(REGEX REPLACE "^trevanquill \\(([^)]+)\\).*" "\\1" CPACK_PACKAGE_VERSION
+  "${TREVANQUILL_CHANGELOG_TOP}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_CONTACT "trevanquill developers <trevanquill@example.org>")
