@@ -10,6 +10,47 @@
 package_pass() { echo "package: $*"; TESTS_PASSED=$((TESTS_PASSED + 1)); }
 package_fail() { echo "package: FAILED: $*" >&2; TESTS_FAILED=$((TESTS_FAILED + 1)); }
 
+# The package's postinst and postrm, run on their own with udev's control
+# socket looked for in a folder of the test's (a copy of each script with that
+# path changed) and a udevadm that logs its arguments: with udev running they
+# reload its rules and re-trigger the hidraw nodes; with no udev running they
+# call nothing; a failing udevadm fails neither. Every case exits 0.
+package_maintainer_scripts() {
+  local deb=$1 dir script case bad=()
+  dir=$(mktemp -d)
+  dpkg-deb -e "$deb" "$dir/control"
+  mkdir -p "$dir/bin" "$dir/run"
+  printf '#!/bin/sh\necho "udevadm $*" >> "%s/calls"\nexit ${UDEVADM_EXIT:-0}\n' "$dir" > "$dir/bin/udevadm"
+  chmod +x "$dir/bin/udevadm"
+  for script in postinst postrm; do
+    sed "s|/run/udev/control|$dir/run/control|g" "$dir/control/$script" > "$dir/$script"
+    for case in running failing absent; do
+      rm -f "$dir/calls" "$dir/run/control"
+      # A listening socket where udev keeps its control socket.
+      [ $case = absent ] || perl -MIO::Socket::UNIX -e \
+        'IO::Socket::UNIX->new(Type => SOCK_STREAM(), Local => $ARGV[0], Listen => 1) or die' \
+        "$dir/run/control"
+      if ! PATH=$dir/bin:$PATH UDEVADM_EXIT=$([ $case = failing ] && echo 1 || echo 0) \
+          sh "$dir/$script" configure; then
+        bad+=("$script ($case) failed")
+      fi
+      if [ $case = absent ]; then
+        [ ! -e "$dir/calls" ] || bad+=("$script ($case) called: $(cat "$dir/calls")")
+      elif [ "$(cat "$dir/calls" 2>/dev/null)" != "udevadm control --reload
+udevadm trigger --subsystem-match=hidraw --action=change" ]; then
+        bad+=("$script ($case) called: $(cat "$dir/calls" 2>/dev/null)")
+      fi
+    done
+  done
+  rm -rf "$dir"
+  if [ ${#bad[@]} -eq 0 ]; then
+    package_pass "postinst and postrm reload udev where it runs, and never fail"
+    return 0
+  fi
+  package_fail "maintainer scripts: ${bad[*]}"
+  return 1
+}
+
 package_tests() {
   local deb files f left=() missing=() rc=0
   apt_install lintian dpkg-dev file || return 1
@@ -34,6 +75,8 @@ package_tests() {
     package_fail "lintian reports errors"
     rc=1
   fi
+
+  package_maintainer_scripts "$deb" || rc=1
 
   if ! as_root dpkg -i "$deb"; then
     package_fail "dpkg -i $deb"
