@@ -2,8 +2,10 @@
 // through /dev/uhid. It plays a scenario file (buttons held, where it points,
 // silence, disconnect) and logs every output report it receives.
 //
-//   virtual-remote SCENARIO-FILE
+//   virtual-remote [--product 0x0330] SCENARIO-FILE
 //
+// It presents product 0x0306, the first model, or with --product 0x0330 the
+// newer one.
 // The log goes to standard output, one line per event, each starting with the
 // seconds since the remote was created. Output reports read
 // "<time> out <bytes in hex>". SIGINT or SIGTERM removes the device and ends
@@ -17,6 +19,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -28,7 +31,7 @@
 namespace {
 
 constexpr uint16_t kVendor = 0x057E;
-constexpr uint16_t kProduct = 0x0306;
+constexpr uint16_t kProducts[] = {0x0306, 0x0330};  // the first model, the newer one
 // The USB bus: on the Bluetooth bus the kernel keeps this vendor and product
 // for its own driver of the remote, and the generic driver refuses it.
 constexpr uint16_t kBus = 0x03;  // BUS_USB
@@ -109,7 +112,7 @@ bool RefuseRequest(int fd, uint32_t replyType, uint32_t id) {
   return WriteEvent(fd, reply);
 }
 
-bool CreateDevice(int fd) {
+bool CreateDevice(int fd, uint16_t product) {
   uhid_event ev;
   std::memset(&ev, 0, sizeof ev);
   ev.type = UHID_CREATE2;
@@ -122,7 +125,7 @@ bool CreateDevice(int fd) {
   ev.u.create2.rd_size = static_cast<uint16_t>(rd.size());
   ev.u.create2.bus = kBus;
   ev.u.create2.vendor = kVendor;
-  ev.u.create2.product = kProduct;
+  ev.u.create2.product = product;
   return WriteEvent(fd, ev);
 }
 
@@ -272,13 +275,36 @@ int OpenUhid() {
 
 }  // namespace
 
+// The product number named by text ("0x0330"), when it is one of a remote's.
+bool ParseProduct(const char* text, uint16_t* product) {
+  char* end = nullptr;
+  const unsigned long value = std::strtoul(text, &end, 16);
+  if (end == text || *end != '\0') return false;
+  for (uint16_t known : kProducts) {
+    if (value == known) {
+      *product = known;
+      return true;
+    }
+  }
+  return false;
+}
+
 int main(int argc, char** argv) {
-  if (argc != 2 || argv[1][0] == '-') {
-    std::fprintf(stderr, "usage: virtual-remote SCENARIO-FILE\n");
+  uint16_t product = kProducts[0];
+  int arg = 1;
+  if (argc == 4 && std::strcmp(argv[1], "--product") == 0) {
+    if (!ParseProduct(argv[2], &product)) {
+      std::fprintf(stderr, "virtual-remote: the product is 0x0306 or 0x0330, not %s\n", argv[2]);
+      return 2;
+    }
+    arg = 3;
+  }
+  if (argc != arg + 1 || argv[arg][0] == '-') {
+    std::fprintf(stderr, "usage: virtual-remote [--product 0x0306|0x0330] SCENARIO-FILE\n");
     return 2;
   }
   Player p;
-  if (!ReadScenario(argv[1], &p.steps)) return 2;
+  if (!ReadScenario(argv[arg], &p.steps)) return 2;
   p.fd = OpenUhid();
   if (p.fd < 0) return 1;
 
@@ -291,8 +317,10 @@ int main(int argc, char** argv) {
 
   startSeconds = Now();
   RunSteps(&p, startSeconds);  // the steps at time 0 hold from the start
-  if (!CreateDevice(p.fd)) return 1;
-  Log("created 057e:0306");
+  if (!CreateDevice(p.fd, product)) return 1;
+  char created[32];
+  std::snprintf(created, sizeof created, "created 057e:%04x", product);
+  Log(created);
 
   int code = 0;
   while (!stopRequested) {
