@@ -19,6 +19,7 @@ int64_t counterStepUs = 50;  // as Reset sets it
 namespace {
 
 constexpr HidHandle kFakeHandle = 7;
+constexpr uint16_t kVendor = 0x057E;  // of every remote
 constexpr int64_t kFrequency = 1000000;  // counter ticks are microseconds
 // Every counter read lets this much virtual time pass by default, so busy
 // waits end.
@@ -173,8 +174,13 @@ HidHandle OpenHidHandle(uint16_t vendor, uint16_t product) {
   char line[64];
   std::snprintf(line, sizeof line, "open %04X %04X", vendor, product);
   fake::Record(line);
-  if (!remote.present) return -1;
+  if (vendor != fake::kVendor ||
+      std::find(remote.products.begin(), remote.products.end(), product) ==
+          remote.products.end()) {
+    return -1;
+  }
   ++remote.opens;
+  remote.openedProduct = product;
   return fake::kFakeHandle;
 }
 

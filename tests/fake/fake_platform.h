@@ -41,8 +41,10 @@ struct Point {
 
 class ScriptedRemote {
  public:
-  // Whether OpenHidHandle finds the remote.
-  bool present = true;
+  // The product numbers of the remotes connected (vendor 0x057E): the
+  // remote that the script plays is found by OpenHidHandle under each of
+  // them. Empty: no remote.
+  std::vector<uint16_t> products{0x0306};
   // Writes fail (return -1) while this is set.
   bool failWrites = false;
   // Writes fail from the write with this index on (0 is the first write of
@@ -88,6 +90,7 @@ class ScriptedRemote {
   // What happened.
   std::vector<Written> written;  // every output report, in order
   int opens = 0;
+  uint16_t openedProduct = 0;  // the product number of the last open that found it
   int closes = 0;
   int reads = 0;          // ReadReport calls
   int reportsRead = 0;    // reads that delivered a report

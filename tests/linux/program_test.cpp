@@ -254,6 +254,12 @@ TEST_F(ProgramTest, NoRemoteExitsOneWithItsMessage) {
   run.Start("absent\n", Display());
   EXPECT_EQ(run.Wait(), 1);
   EXPECT_EQ(run.Err(), "Wii-Remote not found.\n");
+  // The first model is looked for, then the newer one.
+  std::vector<std::string> opens;
+  for (const std::string& line : run.Log()) {
+    if (line.rfind("open ", 0) == 0) opens.push_back(line);
+  }
+  EXPECT_EQ(opens, (std::vector<std::string>{"open 057e 0306", "open 057e 0330"}));
   EXPECT_TRUE(run.Writes().empty());
   EXPECT_EQ(run.Out(), "");
 }

@@ -2,12 +2,13 @@
 // through /dev/uhid. It plays a scenario file (buttons held, where it points,
 // silence, disconnect) and logs every output report it receives.
 //
-//   virtual-remote [--bluetooth] [--clock-on-signal] SCENARIO-FILE
+//   virtual-remote [--product 0x0330] [--bluetooth] [--clock-on-signal] SCENARIO-FILE
 //
-// It appears on the USB bus, where the generic HID driver binds it; with
-// --bluetooth on the Bluetooth bus, as a real remote does, where the kernel's
-// own driver for the remote (hid-wiimote) binds it and talks to it too. The
-// scenario's times count from the first open of the device, or with
+// It presents product 0x0306, the first model, or with --product 0x0330 the
+// newer one. It appears on the USB bus, where the generic HID driver binds
+// it; with --bluetooth on the Bluetooth bus, as a real remote does, where the
+// kernel's own driver for the remote (hid-wiimote) binds it and talks to it
+// too. The scenario's times count from the first open of the device, or with
 // --clock-on-signal from the first SIGUSR1 (the kernel's driver opens the
 // device as soon as it binds it, long before a program does).
 //
@@ -24,6 +25,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -35,7 +37,7 @@
 namespace {
 
 constexpr uint16_t kVendor = 0x057E;
-constexpr uint16_t kProduct = 0x0306;
+constexpr uint16_t kProducts[] = {0x0306, 0x0330};  // the first model, the newer one
 // The USB bus: on the Bluetooth bus the kernel keeps this vendor and product
 // for its own driver of the remote, and the generic driver refuses it.
 constexpr uint16_t kBusUsb = 0x03;        // BUS_USB
@@ -119,7 +121,7 @@ bool RefuseRequest(int fd, uint32_t replyType, uint32_t id) {
   return WriteEvent(fd, reply);
 }
 
-bool CreateDevice(int fd, uint16_t bus) {
+bool CreateDevice(int fd, uint16_t bus, uint16_t product) {
   uhid_event ev;
   std::memset(&ev, 0, sizeof ev);
   ev.type = UHID_CREATE2;
@@ -132,7 +134,7 @@ bool CreateDevice(int fd, uint16_t bus) {
   ev.u.create2.rd_size = static_cast<uint16_t>(rd.size());
   ev.u.create2.bus = bus;
   ev.u.create2.vendor = kVendor;
-  ev.u.create2.product = kProduct;
+  ev.u.create2.product = product;
   return WriteEvent(fd, ev);
 }
 
@@ -283,8 +285,23 @@ int OpenUhid() {
 
 }  // namespace
 
+// The product number named by text ("0x0330"), when it is one of a remote's.
+bool ParseProduct(const char* text, uint16_t* product) {
+  char* end = nullptr;
+  const unsigned long value = std::strtoul(text, &end, 16);
+  if (end == text || *end != '\0') return false;
+  for (uint16_t known : kProducts) {
+    if (value == known) {
+      *product = known;
+      return true;
+    }
+  }
+  return false;
+}
+
 int main(int argc, char** argv) {
   uint16_t bus = kBusUsb;
+  uint16_t product = kProducts[0];
   Player p;
   int arg = 1;
   for (; arg < argc && argv[arg][0] == '-'; ++arg) {
@@ -292,12 +309,20 @@ int main(int argc, char** argv) {
       bus = kBusBluetooth;
     } else if (std::strcmp(argv[arg], "--clock-on-signal") == 0) {
       p.clockOnSignal = true;
+    } else if (std::strcmp(argv[arg], "--product") == 0 && arg + 1 < argc) {
+      ++arg;
+      if (!ParseProduct(argv[arg], &product)) {
+        std::fprintf(stderr, "virtual-remote: the product is 0x0306 or 0x0330, not %s\n", argv[arg]);
+        return 2;
+      }
     } else {
       break;
     }
   }
   if (arg != argc - 1 || argv[arg][0] == '-') {
-    std::fprintf(stderr, "usage: virtual-remote [--bluetooth] [--clock-on-signal] SCENARIO-FILE\n");
+    std::fprintf(stderr,
+                 "usage: virtual-remote [--product 0x0306|0x0330] [--bluetooth] "
+                 "[--clock-on-signal] SCENARIO-FILE\n");
     return 2;
   }
   if (!ReadScenario(argv[arg], &p.steps)) return 2;
@@ -315,8 +340,11 @@ int main(int argc, char** argv) {
 
   startSeconds = Now();
   RunSteps(&p, startSeconds);  // the steps at time 0 hold from the start
-  if (!CreateDevice(p.fd, bus)) return 1;
-  Log(bus == kBusBluetooth ? "created 0005:057e:0306" : "created 0003:057e:0306");
+  if (!CreateDevice(p.fd, bus, product)) return 1;
+  char created[48];
+  std::snprintf(created, sizeof created, "created 057e:%04x%s", product,
+                bus == kBusBluetooth ? " on the Bluetooth bus" : "");
+  Log(created);
 
   int code = 0;
   while (!stopRequested) {
