@@ -99,18 +99,19 @@ windows_run_suites() {
 # Runs the program $1 with no remote, in $WINEPREFIX under a wineserver that
 # has no display, so that its message box returns at once (with a display it
 # opens and waits: hence the time limit). Passes when it ends with exit code
-# 1, wrote nothing to the console, and called MessageBoxA with "Wii-Remote
-# not found.", as a relay trace of that one function shows ($2 keeps the
-# trace and the output). Counts as one test.
+# 1, wrote nothing to the console, and, as a relay trace of these two
+# functions shows, looked through the system's HID interfaces
+# (SetupDiGetClassDevsA) and then called MessageBoxA with "Wii-Remote not
+# found." ($2 keeps the trace and the output). Counts as one test.
 windows_run_program() {
-  local exe=$1 out=$2 rc=0 code
+  local exe=$1 out=$2 rc=0 code search message
   (
     unset DISPLAY
     wineserver -k 2>/dev/null
     wineserver -w
     setsid wineserver -p </dev/null >/dev/null 2>&1
-    wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /d user32.MessageBoxA /f \
-      </dev/null >/dev/null 2>&1
+    wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude \
+      /d 'setupapi.SetupDiGetClassDevsA;user32.MessageBoxA' /f </dev/null >/dev/null 2>&1
     WINEDEBUG=+relay timeout -k 5 60 wine "$exe" </dev/null >"$out.out" 2>"$out.trace"
   )
   code=$?
@@ -118,8 +119,14 @@ windows_run_program() {
     echo "$exe without a remote ended with exit code $code, not 1" >&2
     rc=1
   fi
-  if ! grep -aq 'Call user32\.MessageBoxA(.*"Wii-Remote not found\."' "$out.trace"; then
+  search=$(grep -an -m1 'Call setupapi\.SetupDiGetClassDevsA(' "$out.trace" | cut -d: -f1)
+  message=$(grep -an -m1 'Call user32\.MessageBoxA(.*"Wii-Remote not found\."' "$out.trace" |
+    cut -d: -f1)
+  if [ -z "$message" ]; then
     echo "$exe did not show \"Wii-Remote not found.\" (trace: $out.trace)" >&2
+    rc=1
+  elif [ -z "$search" ] || [ "$search" -gt "$message" ]; then
+    echo "$exe showed \"Wii-Remote not found.\" without a search (trace: $out.trace)" >&2
     rc=1
   fi
   if [ -s "$out.out" ]; then
@@ -154,7 +161,7 @@ windows_step() {
     { echo "64-bit Windows test build failed" >&2; return 1; }
   echo "built after $((SECONDS - started)) s"
 
-  dlls=$("$TOP/scripts/wine32-dlls.sh" "$win32/wine32") ||
+  dlls=$("$TOP/scripts/wine32-dlls.sh" "$win32/wine32" </dev/null) ||
     { echo "cannot get Wine's 32-bit DLLs" >&2; return 1; }
   echo "Wine's 32-bit DLLs ready after $((SECONDS - started)) s"
 
