@@ -70,21 +70,28 @@ windows_check_report() {
   [ "$failures" -eq 0 ] && [ "$errors" -eq 0 ]
 }
 
+# The suites that every Windows test build must have; any further suite that
+# ctest lists is checked as well.
+WINDOWS_SUITES="core_tests windows_transfer_tests windows_layer_tests windows_desktop_tests"
+
 # Runs the suites of the Windows test build in $1 ($2 names it in the log)
-# through ctest under Wine, and checks that each suite ran all its tests: the
-# suites that Linux builds too are listed by the Linux build ($BUILD), the
-# Windows-only ones by themselves under Wine. Adds the counts to the totals.
+# through ctest under Wine, and checks that each suite ran all its tests: a
+# suite that Linux builds too is listed by the Linux build ($BUILD), a
+# Windows-only one by itself under Wine. Adds the counts to the totals.
 windows_run_suites() {
   local dir=$1 label=$2 started=$SECONDS failed_before=$TESTS_FAILED rc=0
-  local suite name expected
+  local names name linux expected
   rm -rf "$dir/test-results"
   (cd "$dir" && ctest --output-on-failure --timeout 300) </dev/null || rc=1
-  for suite in core_tests:"$BUILD/tests/core_tests" \
-               windows_transfer_tests:"$BUILD/tests/windows/windows_transfer_tests" \
-               windows_layer_tests:"wine $dir/tests/windows/windows_layer_tests.exe" \
-               windows_desktop_tests:"wine $dir/tests/windows/windows_desktop_tests.exe"; do
-    name=${suite%%:*}
-    expected=$(windows_listed_tests ${suite#*:} </dev/null)
+  names=$( (echo $WINDOWS_SUITES | tr ' ' '\n'
+            cd "$dir" && ctest -N | sed -n 's/^ *Test *#[0-9]*: //p') | sort -u)
+  for name in $names; do
+    linux=$(find "$BUILD/tests" -name "$name" -type f -perm -u+x 2>/dev/null | head -1)
+    if [ -n "$linux" ]; then
+      expected=$(windows_listed_tests "$linux" </dev/null)
+    else
+      expected=$(windows_listed_tests wine "$(find "$dir/tests" -name "$name.exe" | head -1)" </dev/null)
+    fi
     windows_check_report "$dir/test-results/$name.xml" "${expected:-0}" "$label" || rc=1
   done
   # A suite that failed after writing a clean report (a crash on the way
