@@ -3,9 +3,9 @@
 # on an X server under Xvfb, then runs the program itself with no remote.
 # Sourced by scripts/test.sh: returns, never exits.
 #
-# Debian's Wine is the 64-bit one; it runs 32-bit programs in its WoW64 mode
-# with the 32-bit Windows DLLs that scripts/wine32-dlls.sh fetches into the
-# build tree. The 32-bit build is the program that ships, so its suites are
+# The Wine installed here is the 64-bit one (the system has no i386
+# architecture); it runs 32-bit programs in its WoW64 mode with the 32-bit
+# Windows DLLs that scripts/wine32-dlls.sh fetches into the build tree. The 32-bit build is the program that ships, so its suites are
 # the ones that tell whether it works. The 64-bit build of the same sources
 # runs the same suites beside them, in the same prefix: it is the only build
 # in which handles and pointers are wider than a DWORD, and it keeps the code
