@@ -69,6 +69,33 @@ bool EventNodeOf(const char* dir, char* name, size_t size) {
   return found;
 }
 
+// Keys held when the grab starts have reached the desktop as presses whose
+// releases would then go to the tool alone, so the desktop would repeat them
+// for the whole run. Before the grab, a release of each is sent through the
+// node (the kernel hands an event written to an event node to every reader of
+// the device), the way the device would send it. Needs the node open for
+// writing; without that the keys stay as they are.
+void ReleaseHeldKeys(int fd) {
+  unsigned long held[KEY_MAX / (8 * sizeof(unsigned long)) + 1] = {};
+  if (ioctl(fd, EVIOCGKEY(sizeof held), held) < 0) return;
+  constexpr int kBitsPerWord = 8 * sizeof(unsigned long);
+  bool any = false;
+  for (int code = 0; code <= KEY_MAX; ++code) {
+    if ((held[code / kBitsPerWord] & (1UL << (code % kBitsPerWord))) == 0) continue;
+    input_event release = {};
+    release.type = EV_KEY;
+    release.code = static_cast<uint16_t>(code);
+    release.value = 0;
+    if (write(fd, &release, sizeof release) != static_cast<ssize_t>(sizeof release)) return;
+    any = true;
+  }
+  if (!any) return;
+  input_event sync = {};
+  sync.type = EV_SYN;
+  sync.code = SYN_REPORT;
+  if (write(fd, &sync, sizeof sync) != static_cast<ssize_t>(sizeof sync)) return;
+}
+
 }  // namespace
 
 int FindButtonNodes(const char* sysRoot, const char* hidrawName,
@@ -100,7 +127,9 @@ int GrabButtonNodesUnder(const char* sysRoot, const char* devInput, int handle,
   for (int i = 0; i < found && g.count < kMaxGrabNodes; ++i) {
     char node[1100];
     std::snprintf(node, sizeof node, "%s/%s", devInput, names[i]);
-    const int fd = open(node, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    int fd = open(node, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) fd = open(node, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) ReleaseHeldKeys(fd);
     if (fd < 0 || ioctl(fd, EVIOCGRAB, 1) != 0) {
       std::fprintf(stderr,
                    "trevanquill: cannot grab %s (%s): the remote's buttons reach other "

@@ -12,7 +12,7 @@ driver_node() {
 }
 
 # start_driver_case NAME SCENARIO: a remote on the Bluetooth bus whose
-# scenario clock starts with the tool; once the driver has bound it and is
+# scenario clock waits for start_clock; once the driver has bound it and is
 # done with its own set-up, a reader of the driver's button device.
 start_driver_case() {
   start_case "$1" "$2" --bluetooth --clock-on-signal
@@ -22,8 +22,9 @@ start_driver_case() {
   input-reader "$(driver_node "Nintendo Wii Remote")" >>/tmp/$name.reader 2>&1 &
   reader=$!
   wait_for_line /tmp/$name.reader '^ready'
-  kill -USR1 $remote
 }
+
+start_clock() { kill -USR1 $remote; }
 
 # note WHAT: a line in the reader's file, in order with its events.
 note() { echo "-- $1" >>/tmp/$name.reader; }
@@ -38,6 +39,7 @@ end_driver_case() {
 # while the tool runs and sees Up again after it ended.
 { cat /scenarios/normal.scn; printf '10000 buttons up\n10200 buttons none\n'; } >/tmp/driver-normal.scn
 start_driver_case driver-normal /tmp/driver-normal.scn
+start_clock
 note "tool starts"
 run_tool
 note "tool ended"
@@ -48,6 +50,7 @@ end_driver_case
 # accelerometer device opened and closed (which makes the driver select modes
 # of its own).
 start_driver_case driver-mode driver-mode
+start_clock
 note "tool starts"
 start_tool
 sleep 2.2
@@ -60,9 +63,12 @@ wait_tool
 note "tool ended"
 end_driver_case
 
-# (c) The tool killed with SIGKILL mid-run: the kernel drops its grab, and the
-# driver's button device sees Up again.
+# (c) A key held as the tool starts, and the tool killed with SIGKILL
+# mid-run: the key's release reaches the reader as the grab starts, and the
+# kernel drops the grab with the tool, so the reader sees Up again.
 start_driver_case driver-kill driver-kill
+start_clock
+sleep 0.3
 note "tool starts"
 start_tool
 sleep 2.3
