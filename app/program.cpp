@@ -80,7 +80,7 @@ void PrintBanner() {
 }
 
 void ConfigureRemote() {
-  SetLeds(0x10);  // LED 1
+  SetLeds(kLedOne);
   CameraBlock();
   platform::WaitMilliseconds(kConfigPauseMs);
   CameraBlock();

@@ -13,8 +13,9 @@ package_fail() { echo "package: FAILED: $*" >&2; TESTS_FAILED=$((TESTS_FAILED + 
 # The package's postinst and postrm, run on their own with udev's control
 # socket looked for in a folder of the test's (a copy of each script with that
 # path changed) and a udevadm that logs its arguments: with udev running they
-# reload its rules and re-trigger the hidraw nodes; with no udev running they
-# call nothing; a failing udevadm fails neither. Every case exits 0.
+# reload its rules and re-trigger the hidraw and input nodes; with no udev
+# running they call nothing; a failing udevadm fails neither. Every case exits
+# 0.
 package_maintainer_scripts() {
   local deb=$1 dir script case bad=()
   dir=$(mktemp -d)
@@ -37,7 +38,7 @@ package_maintainer_scripts() {
       if [ $case = absent ]; then
         [ ! -e "$dir/calls" ] || bad+=("$script ($case) called: $(cat "$dir/calls")")
       elif [ "$(cat "$dir/calls" 2>/dev/null)" != "udevadm control --reload
-udevadm trigger --subsystem-match=hidraw --action=change" ]; then
+udevadm trigger --subsystem-match=hidraw --subsystem-match=input --action=change" ]; then
         bad+=("$script ($case) called: $(cat "$dir/calls" 2>/dev/null)")
       fi
     done

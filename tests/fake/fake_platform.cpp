@@ -122,6 +122,9 @@ void ScriptedRemote::SendsStatus(int afterMs) {
 void ScriptedRemote::Disappears(int afterMs) {
   script.push_back(Item{Item::kLost, afterMs * 1000LL, {}});
 }
+void ScriptedRemote::SwitchesMode(uint8_t newMode) {
+  script.push_back(Item{Item::kMode, 0, Bytes{newMode}});
+}
 
 std::vector<Bytes> ScriptedRemote::WrittenBytes() const {
   std::vector<Bytes> out;
@@ -198,6 +201,17 @@ bool RemoteGone() {
   return remote.lost;
 }
 
+// Mode switches at the front of the script take effect at once. Called with
+// stateMutex held.
+void TakeModeSwitches() {
+  using Item = fake::ScriptedRemote::Item;
+  while (!remote.script.empty() && remote.script.front().kind == Item::kMode) {
+    remote.mode = remote.script.front().bytes[0];
+    fake::Record("mode " + fake::Hex(remote.script.front().bytes));
+    remote.script.pop_front();
+  }
+}
+
 ReadOutcome ReadScripted(HidHandle handle, uint8_t* buffer, int32_t* resultSlot,
                          int timeLimitMs) {
   using Item = fake::ScriptedRemote::Item;
@@ -212,6 +226,7 @@ ReadOutcome ReadScripted(HidHandle handle, uint8_t* buffer, int32_t* resultSlot,
       remote.timeCapHit = true;
       return kReadDeviceLost;
     }
+    TakeModeSwitches();
     if (remote.script.empty() || remote.waitingForMode) {
       waitUs = limitUs;
     } else {
@@ -224,6 +239,7 @@ ReadOutcome ReadScripted(HidHandle handle, uint8_t* buffer, int32_t* resultSlot,
 
   std::lock_guard<std::mutex> lock(stateMutex);
   if (RemoteGone()) return kReadDeviceLost;
+  TakeModeSwitches();
   if (remote.script.empty() || remote.waitingForMode ||
       remote.script.front().delayUs > 0) {
     return kReadNoReport;
@@ -240,10 +256,14 @@ ReadOutcome ReadScripted(HidHandle handle, uint8_t* buffer, int32_t* resultSlot,
       remote.lost = true;
       return kReadDeviceLost;
     case Item::kReport:
+    case Item::kMode:  // taken above
       break;
   }
   const size_t n = std::min<size_t>(item.bytes.size(), kReportBufferSize);
   if (n > 0) std::memcpy(buffer, item.bytes.data(), n);
+  if (remote.followsMode && remote.mode != 0 && n > 0 && (buffer[0] & 0xF0) == 0x30) {
+    buffer[0] = remote.mode;
+  }
   *resultSlot = static_cast<int32_t>(n);
   ++remote.reportsRead;
   if (remote.silentAfterStatus && n >= 1 && item.bytes[0] == 0x20) {
@@ -282,7 +302,10 @@ int WriteReport(HidHandle handle, const uint8_t* buffer, int32_t* resultSlot) {
     remote.written.push_back(fake::Written{bytes, fake::NowUs(), ok});
     // A report mode that reaches the remote ends its silence after a status
     // report.
-    if (ok && bytes[0] == 0x12) remote.waitingForMode = false;
+    if (ok && bytes[0] == 0x12) {
+      remote.waitingForMode = false;
+      if (bytes.size() >= 3) remote.mode = bytes[2];
+    }
     if (ok && bytes.size() >= 2) remote.rumbling = (bytes[1] & 0x01) != 0;
     fake::Record("write " + fake::Hex(bytes));
     result = ok ? static_cast<int>(bytes.size()) : -1;
