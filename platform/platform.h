@@ -29,19 +29,18 @@ constexpr int kReportBufferSize = 256;
 // already there when the read starts is taken first.
 constexpr int kNoTimeLimit = -1;
 
-// The two reads that keep a bound, and wait it out unless a report comes (a
-// signal may end them early):
-// - the probe worker's: the worker looks at probeRun after every read, so it
-//   leaves its loop within this time of the probe's end, far inside the 400 ms
-//   of the set-up that follows; a silent remote costs the probe 2 or 3
-//   wake-ups, once per run;
-// - while the report mode that a status report asks for has not reached the
-//   remote (its write failed), the loop sends it again after every read that
-//   brings nothing: the remote sends nothing until it arrives, so the wait
-//   must end by itself. 20 tries a second, only while writes fail; Esc is seen
-//   within 50 ms then.
+// Two reads keep a bound, and wait it out unless a report comes (a signal may
+// end them early):
+// - the probe worker's, kProbeReadLimitMs: the worker looks at probeRun after
+//   every read, so it leaves its loop within this time of the probe's end,
+//   far inside the 400 ms of the set-up that follows; a silent remote costs
+//   the probe 2 or 3 wake-ups, once per run;
+// - the control loop's while it wants to select the report mode again and
+//   may not yet (at most one selection per kModeKeepMs, or a selection that
+//   did not reach the remote): the remote may send nothing until it has the
+//   mode, so the read waits until the next selection is due, one wake-up per
+//   try and only then; Esc is seen within that time.
 constexpr int kProbeReadLimitMs = 50;
-constexpr int kModeResendMs = 50;
 
 // Opens the HID device with these vendor and product numbers; -1 when there
 // is none (or it cannot be opened).

@@ -46,8 +46,7 @@ class Faults : public TestPlatform {
     // Every read either takes an item of the script, waits out its whole
     // bound, or (without a limit) is ended by a key, a stop request or the
     // lost desktop: the loop never spins without a report.
-    const int64_t limitUs =
-        std::min(platform::kProbeReadLimitMs, platform::kModeResendMs) * 1000LL;
+    const int64_t limitUs = platform::kProbeReadLimitMs * 1000LL;
     EXPECT_LE(remote.reads, itemsAtStart + fake::NowUs() / limitUs + remote.readsEnded + 2)
         << "reads " << remote.reads << " in " << fake::NowUs() << " us";
     // Only reports that arrived run a pass's actions: the D-pad stage reads
@@ -83,7 +82,7 @@ const char kCannotOpen[] = "Wii-Remote cannot open.";
 
 const FaultCase kFaultCases[] = {
     // ---- open
-    {"open: no remote", [](R& r, D&) { r.present = false; }, kExitNotFound,
+    {"open: no remote", [](R& r, D&) { r.products.clear(); }, kExitNotFound,
      {kNotFound}, "", {}, 10},
     {"open: the remote is gone at once", [](R& r, D&) { r.Disappears(); },
      kExitNoData, {kCannotOpen}, "", {}, 300},

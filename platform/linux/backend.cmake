@@ -10,6 +10,7 @@ endif()
 add_library(trevanquill_platform STATIC
   ${CMAKE_CURRENT_LIST_DIR}/console.cpp
   ${CMAKE_CURRENT_LIST_DIR}/desktop.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/grab.cpp
   ${CMAKE_CURRENT_LIST_DIR}/hid.cpp
   ${CMAKE_CURRENT_LIST_DIR}/system.cpp
   ${CMAKE_CURRENT_LIST_DIR}/wait_watch.cpp)
@@ -18,8 +19,12 @@ target_link_libraries(trevanquill_platform PUBLIC
   PkgConfig::HIDAPI_HIDRAW X11::X11 X11::Xtst Threads::Threads)
 
 # Lets the user logged in at the seat open the remote's hidraw node, so that
-# the tool runs without root. udev reads rules from /etc/udev/rules.d.
-set(TREVANQUILL_UDEV_RULES_DIR "/etc/udev/rules.d" CACHE PATH
-  "Where cmake --install puts the udev rule for the remote")
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/70-trevanquill.rules
-  DESTINATION ${TREVANQUILL_UDEV_RULES_DIR})
+# the tool runs without root. cmake --install puts the rules in
+# /etc/udev/rules.d (the administrator's); the package in
+# /usr/lib/udev/rules.d (a relative directory is under the prefix /usr).
+# Every udev rules file of the tool is in this list.
+set(TREVANQUILL_UDEV_RULES ${CMAKE_CURRENT_LIST_DIR}/70-trevanquill.rules)
+# (A STRING, not a PATH: CMake would make a relative PATH absolute.)
+set(TREVANQUILL_UDEV_RULES_DIR "/etc/udev/rules.d" CACHE STRING
+  "Where cmake --install puts the udev rules")
+install(FILES ${TREVANQUILL_UDEV_RULES} DESTINATION ${TREVANQUILL_UDEV_RULES_DIR})

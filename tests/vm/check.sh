@@ -48,6 +48,35 @@ button_runs() {
 # The cursor lines "X Y" in order.
 cursor_path() { observer "$1" | sed -n 's/^cursor //p'; }
 
+# expect_normal_run CASE: the tool's console, exit code, cursor path and
+# buttons for a remote that plays scenarios/normal.scn.
+expect_normal_run() {
+  { cat "$expected/banner.txt"; printf 'IR-Track NG\nIR-Track Ok\nIR-Track NG\nIR-Track Ok\n'; } > "$work/want"
+  section "$1" console > "$work/got"
+  expect_same "console text" "$work/want" "$work/got"
+  expect_exit "$1" 0
+  # The cursor, in order: on (788, 326) at once when the remote points at
+  # (420, 450); gliding down to exactly (368, 176) when it points at (560, 400)
+  # (from above, the smoothing reaches its target); the D-pad moves it right by
+  # more than 100 pixels on y = 176, then down by more than 100 pixels on one x;
+  # pointing at (420, 450) again brings it back to within 5 pixels short of
+  # (788, 326).
+  local stage
+  stage=$(cursor_path "$1" | awk '
+    stage == 0 && $1 == 788 && $2 == 326 { stage = 1; next }
+    stage == 1 && $1 == 368 && $2 == 176 { stage = 2; next }
+    stage == 2 && $2 == 176 && $1 > 468 { stage = 3; rightX = $1; next }
+    stage == 3 && $1 >= rightX && $2 > 276 { stage = 4; downX = $1; next }
+    stage == 4 && $1 >= 783 && $1 <= 788 && $2 >= 321 && $2 <= 326 { stage = 5 }
+    END { print stage + 0 }')
+  [ "$stage" = 5 ] || fail "cursor path stopped at stage $stage of 5 (see the observer lines)"
+  # Clicks: B (left), A (right), One (wheel up), Plus (wheel down), Minus
+  # (wheel up), Two (wheel down), every button released.
+  local runs
+  runs=$(button_runs "$1")
+  [ "$runs" = "1 3 4 5 4 5" ] || fail "buttons '$runs', expected '1 3 4 5 4 5'"
+}
+
 finish_case() {
   if [ ${#reasons[@]} -eq 0 ]; then
     echo "PASS vm $1"
@@ -65,61 +94,11 @@ if ! grep -q '^@@ end$' "$work/log"; then
   tail -n 30 "$work/log" | sed 's/^/    /'
 fi
 
-# No remote: the tool says so and ends with 1, having sent nothing.
-echo "Wii-Remote not found." > "$work/want"
-section absent console > "$work/got"
-expect_same "console text" "$work/want" "$work/got"
-expect_exit absent 1
-finish_case absent
-
-# A remote that never sends: the probe's mode report only, then the message.
-echo "Wii-Remote cannot open." > "$work/want"
-section silent console > "$work/got"
-expect_same "console text" "$work/want" "$work/got"
-reports silent > "$work/got"
-expect_same "output reports" "$expected/silent.reports" "$work/got"
-expect_exit silent 2
-finish_case silent
-
-# A whole run.
-{ cat "$expected/banner.txt"; printf 'IR-Track NG\nIR-Track Ok\nIR-Track NG\nIR-Track Ok\n'; } > "$work/want"
-section normal console > "$work/got"
-expect_same "console text" "$work/want" "$work/got"
-reports normal > "$work/got"
-expect_same "output reports" "$expected/normal.reports" "$work/got"
-expect_exit normal 0
-# The cursor, in order: on (788, 326) at once when the remote points at
-# (420, 450); gliding down to exactly (368, 176) when it points at (560, 400)
-# (from above, the smoothing reaches its target); the D-pad moves it right by
-# more than 100 pixels on y = 176, then down by more than 100 pixels on one x;
-# pointing at (420, 450) again brings it back to within 5 pixels short of
-# (788, 326).
-cursor_path normal > "$work/cursor"
-cursor_ok=$(awk '
-  stage == 0 && $1 == 788 && $2 == 326 { stage = 1; next }
-  stage == 1 && $1 == 368 && $2 == 176 { stage = 2; next }
-  stage == 2 && $2 == 176 && $1 > 468 { stage = 3; rightX = $1; next }
-  stage == 3 && $1 >= rightX && $2 > 276 { stage = 4; downX = $1; next }
-  stage == 4 && $1 >= 783 && $1 <= 788 && $2 >= 321 && $2 <= 326 { stage = 5 }
-  END { print stage }' "$work/cursor")
-[ "$cursor_ok" = 5 ] || fail "cursor path stopped at stage $cursor_ok of 5 (see the observer lines)"
-# Clicks: B (left), A (right), One (wheel up), Plus (wheel down), Minus
-# (wheel up), Two (wheel down), every button released.
-runs=$(button_runs normal)
-[ "$runs" = "1 3 4 5 4 5" ] || fail "buttons '$runs', expected '1 3 4 5 4 5'"
-finish_case normal
-
-# A remote that goes away with B held: the message, exit 2, B released; the
-# remote got the set-up and nothing after it.
-{ cat "$expected/banner.txt"; printf 'IR-Track NG\nWii-Remote disconnected.\n'; } > "$work/want"
-section disconnect console > "$work/got"
-expect_same "console text" "$work/want" "$work/got"
-reports disconnect > "$work/got"
-expect_same "output reports" "$expected/disconnect.reports" "$work/got"
-expect_exit disconnect 2
-runs=$(button_runs disconnect)
-[ "$runs" = "1" ] || fail "buttons '$runs', expected a press and a release of 1"
-finish_case disconnect
+# Each group of cases has its checks beside it: tests/vm/cases/NAME.check
+# (sourced here, in the order of the names).
+for group in "$here"/cases/*.check; do
+  . "$group"
+done
 
 echo "vm cases: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

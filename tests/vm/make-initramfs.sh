@@ -3,7 +3,9 @@
 #   make-initramfs.sh CACHE OUT TREVANQUILL VIRTUAL_REMOTE POINTER_OBSERVER
 # CACHE keeps the downloaded kernel package between runs. OUT receives vmlinuz
 # and initramfs.cpio. Needs busybox-static, xvfb (with xkb-data and
-# x11-xkb-utils) installed on this machine.
+# x11-xkb-utils) installed on this machine. A group of cases that needs more in
+# the image (modules, programs, files) says so in tests/vm/cases/NAME.image,
+# sourced here after the common parts with add_module and add_program at hand.
 set -eu
 cache=$1 out=$2 tool=$3 remote=$4 observer=$5
 here=$(cd "$(dirname "$0")" && pwd)
@@ -65,7 +67,6 @@ add_module() {
   order+=("$name")
 }
 for m in "${modules[@]}"; do add_module "$m"; done
-printf '%s\n' "${order[@]}" > "$root/lib/modules/order"
 
 # A program and the shared libraries it loads, at the paths it loads them from.
 add_program() {
@@ -86,9 +87,17 @@ add_program "$observer" /usr/bin/pointer-observer
 mkdir -p "$root/usr/share/X11"
 cp -a /usr/share/X11/xkb "$root/usr/share/X11/xkb"
 
+for image in "$here"/cases/*.image; do
+  [ -e "$image" ] || continue
+  . "$image"
+done
+printf '%s\n' "${order[@]}" > "$root/lib/modules/order"
+
 cp "$here/init" "$root/init"
 chmod 755 "$root/init"
 cp "$here"/scenarios/*.scn "$root/scenarios/"
+mkdir -p "$root/cases"
+cp "$here"/cases/*.sh "$root/cases/"
 
 (cd "$root" && find . | "$busybox" cpio -o -H newc 2>/dev/null) > "$out/initramfs.cpio"
 echo "kernel $kver, initramfs $(du -h "$out/initramfs.cpio" | cut -f1)"
