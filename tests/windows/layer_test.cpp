@@ -189,21 +189,19 @@ class SilentDevice : public ConsoleControl {
 std::atomic<bool> SilentDevice::guardStop{false};
 
 // Runs body on a thread of its own after ms milliseconds.
+struct LaterJob {
+  int ms;
+  void (*body)();
+};
+DWORD WINAPI RunLater(void* job) {
+  Sleep(static_cast<LaterJob*>(job)->ms);
+  static_cast<LaterJob*>(job)->body();
+  return 0;
+}
 void Later(int ms, void (*body)()) {
-  struct Job {
-    int ms;
-    void (*body)();
-  };
-  static Job job;
-  job = Job{ms, body};
-  HANDLE t = CreateThread(
-      nullptr, 0,
-      [](void* j) -> DWORD {
-        Sleep(static_cast<Job*>(j)->ms);
-        static_cast<Job*>(j)->body();
-        return 0;
-      },
-      &job, 0, nullptr);
+  static LaterJob job;
+  job = LaterJob{ms, body};
+  HANDLE t = CreateThread(nullptr, 0, RunLater, &job, 0, nullptr);
   CloseHandle(t);
 }
 
