@@ -12,7 +12,8 @@ add_library(trevanquill_platform STATIC
   ${CMAKE_CURRENT_LIST_DIR}/desktop.cpp
   ${CMAKE_CURRENT_LIST_DIR}/grab.cpp
   ${CMAKE_CURRENT_LIST_DIR}/hid.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/system.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/system.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/wait_watch.cpp)
 target_include_directories(trevanquill_platform PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(trevanquill_platform PUBLIC
   PkgConfig::HIDAPI_HIDRAW X11::X11 X11::Xtst Threads::Threads)
