@@ -13,7 +13,10 @@
 //                  "first-read T", after the set-up "woken T" for the first
 //                  read that a signal ended and "leave T" for the last
 //                  buttons-only mode, 0 when none) and one "report I T" per
-//                  streamed report, T in nanoseconds of CLOCK_MONOTONIC.
+//                  streamed report, T in nanoseconds of CLOCK_MONOTONIC;
+//                  and, as the loop's first read starts, an empty file of the
+//                  same name with ".reading" added, so that a benchmark can
+//                  tell when the set-up is over.
 //
 // Before the set-up's last register write (0xB00033) every read gets a report
 // 0x31 with accelerometer data at once, which the link probe looks for.
@@ -169,7 +172,14 @@ int hid_read_timeout(hid_device*, unsigned char* data, size_t length, int millis
       const unsigned char probe[6] = {0x31, 0x00, 0x00, 0x80, 0x80, 0x9A};
       return Copy(probe, sizeof probe, data, length);
     }
-    if (firstReadNs == 0) firstReadNs = start;
+    if (firstReadNs == 0) {
+      firstReadNs = start;
+      if (logPath != nullptr) {
+        char reading[4096];
+        std::snprintf(reading, sizeof reading, "%s.reading", logPath);
+        if (std::FILE* f = std::fopen(reading, "w")) std::fclose(f);
+      }
+    }
     if (sent < count) {
       due = rate > 0 ? setupDoneNs + sent * 1000000000LL / rate : start;
     } else if (count > 0 && !homeSent) {

@@ -131,7 +131,7 @@ int WaitTool(ToolRun& run, long timeoutMs) {
 }
 
 void Cleanup(ToolRun& run) {
-  for (const char* f : {"/hid.log", "/err"}) unlink((run.dir + f).c_str());
+  for (const char* f : {"/hid.log", "/hid.log.reading", "/err"}) unlink((run.dir + f).c_str());
   rmdir(run.dir.c_str());
   munmap(run.execNs, sizeof(long long));
 }
@@ -400,7 +400,14 @@ int Esc(int runs) {
     if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) std::abort();
     ToolRun run = StartTool(100, 0, true, slave);
     close(slave);
-    SleepMs(900);  // start-up and set-up (about 0.5 s); then the read waits
+    // Start-up and set-up take about 0.5 s, more on a busy machine: wait
+    // until the loop's first read has started, then a moment more, so that
+    // Esc finds the read waiting.
+    const std::string reading = run.LogPath() + ".reading";
+    for (int waited = 0; access(reading.c_str(), F_OK) != 0 && waited < 10000; ++waited) {
+      SleepMs(1);
+    }
+    SleepMs(20);
     const long long typed = NowNs();
     if (write(master, "\x1b", 1) != 1) std::abort();
     int status = 0;

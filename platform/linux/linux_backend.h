@@ -115,7 +115,12 @@ bool InEndableWait();
 
 // A key that arrived as an escape sequence (arrows, function keys, Alt+key).
 constexpr int kKeySequence = 256;
-// How long a lone Esc byte waits for the rest of a sequence.
-constexpr int kEscapeWaitMs = 30;
+// How long a lone Esc byte waits for the rest of a sequence. A terminal sends
+// a key's whole sequence with one write, and the console reads every byte
+// that is waiting at once, so the rest of an arrow key's sequence is normally
+// read together with its Esc byte; the wait only covers a sequence that
+// reaches the terminal in two pieces. It is also what Esc costs before the
+// loop ends, so it is kept short.
+constexpr int kEscapeWaitMs = 2;
 
 }  // namespace linuxbackend
