@@ -3,7 +3,7 @@
 // requests that such a pass must make, with nothing around them.
 //
 // The pass is RunControlLoop with the Linux backend's X11 and console parts
-// (platform/linux/desktop.cpp, console.cpp, system.cpp); only the remote is
+// (platform/linux/desktop_x11.cpp, console.cpp, system.cpp); only the remote is
 // the in-memory one of bench_hid.cpp. The console reads an open, empty pipe,
 // so every pass looks at it as it looks at a terminal.
 //

@@ -9,7 +9,7 @@ endif()
 
 add_library(trevanquill_platform STATIC
   ${CMAKE_CURRENT_LIST_DIR}/console.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/desktop.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/desktop_x11.cpp
   ${CMAKE_CURRENT_LIST_DIR}/hid.cpp
   ${CMAKE_CURRENT_LIST_DIR}/system.cpp)
 target_include_directories(trevanquill_platform PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
