@@ -38,7 +38,7 @@ apt_install() {
 
 # What every build needs.
 BASE_PACKAGES=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev
-  libhidapi-dev libx11-dev libxtst-dev libxi-dev)
+  libhidapi-dev libx11-dev libxtst-dev libxi-dev libwayland-dev wayland-protocols)
 
 # Configures and builds the project in $1 (extra cmake arguments follow).
 build_project() {

@@ -147,7 +147,7 @@ int TakeWheelNotches(int32_t* accumulator, int32_t amount) {
 
 }  // namespace linuxbackend
 
-namespace platform {
+namespace platform::x11 {
 
 bool DesktopLost() { return linuxbackend::DesktopGone(); }
 
@@ -195,4 +195,4 @@ void MouseEvent(uint32_t flags, int32_t data) {
   Flush();
 }
 
-}  // namespace platform
+}  // namespace platform::x11

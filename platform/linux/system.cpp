@@ -41,7 +41,7 @@ namespace platform {
 bool StartPlatform() {
   OccupyClosedStandardFds();
   // A closed standard input reads as /dev/null now: it never has a key.
-  if (!linuxbackend::OpenDesktop()) return false;
+  if (!linuxbackend::StartDesktop()) return false;
   linuxbackend::InstallSignalHandlers();
   linuxbackend::StartConsole(0);
   return true;
@@ -49,7 +49,7 @@ bool StartPlatform() {
 
 void StopPlatform() {
   linuxbackend::StopConsole();
-  linuxbackend::CloseDesktop();
+  linuxbackend::StopDesktop();
   linuxbackend::StopHid();
   linuxbackend::RemoveSignalHandlers();
 }
