@@ -7,6 +7,7 @@
 #include <wayland-client.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -147,6 +148,8 @@ const char* DisplayName() {
   return name != nullptr ? name : "";
 }
 
+void QuietLog(const char*, va_list) {}
+
 }  // namespace
 
 namespace linuxbackend {
@@ -177,6 +180,16 @@ DesktopBox BoundingBox(const DesktopBox* boxes, int count) {
 
 bool ConnectCompositor() {
   if (display != nullptr) return true;
+  // libwayland's own complaints would make a second line.
+  wl_log_set_handler_client(QuietLog);
+  const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");
+  if (DisplayName()[0] != '/' && (runtimeDir == nullptr || runtimeDir[0] == '\0')) {
+    std::fprintf(stderr,
+                 "trevanquill: cannot reach the Wayland compositor \"%s\": XDG_RUNTIME_DIR "
+                 "is not set\n",
+                 DisplayName());
+    return false;
+  }
   display = wl_display_connect(nullptr);
   if (display == nullptr) {
     std::fprintf(stderr, "trevanquill: cannot reach the Wayland compositor \"%s\" (%s)\n",

@@ -14,8 +14,6 @@
 
 namespace {
 
-linuxbackend::DesktopKind active = linuxbackend::kDesktopNone;
-
 bool Set(const char* value) { return value != nullptr && value[0] != '\0'; }
 
 }  // namespace
@@ -78,36 +76,33 @@ bool StartDesktop() {
   const DesktopChoice choice = ChooseDesktop(wayland, std::getenv("DISPLAY"), uinputError);
   switch (choice.kind) {
     case kDesktopX11:
-      if (!OpenDesktop()) return false;
-      break;
+      return OpenDesktop();
     case kDesktopUinput:
-      if (!OpenUinputDesktop(uinputFd)) return false;
-      break;
+      return OpenUinputDesktop(uinputFd);
     case kDesktopNone:
-      std::fputs(choice.message, stderr);
-      return false;
+      break;
   }
-  active = choice.kind;
-  return true;
+  std::fputs(choice.message, stderr);
+  return false;
 }
 
 void StopDesktop() {
-  if (active == kDesktopUinput) CloseUinputDesktop();
-  if (active == kDesktopX11) CloseDesktop();
-  active = kDesktopNone;
+  CloseUinputDesktop();
+  CloseDesktop();
 }
 
 }  // namespace linuxbackend
 
-// The X11 desktop also serves the tests that open it on their own.
+// While the virtual pointer is there, it has the calls; otherwise the X11
+// desktop (also for the tests that open it on their own).
 namespace platform {
 
 bool DesktopLost() {
-  return active == linuxbackend::kDesktopUinput ? uinput::DesktopLost() : x11::DesktopLost();
+  return linuxbackend::UinputDesktopOpen() ? uinput::DesktopLost() : x11::DesktopLost();
 }
 
 void SetCursorPos(int x, int y) {
-  if (active == linuxbackend::kDesktopUinput) {
+  if (linuxbackend::UinputDesktopOpen()) {
     uinput::SetCursorPos(x, y);
   } else {
     x11::SetCursorPos(x, y);
@@ -115,7 +110,7 @@ void SetCursorPos(int x, int y) {
 }
 
 void GetCursorPos(int* x, int* y) {
-  if (active == linuxbackend::kDesktopUinput) {
+  if (linuxbackend::UinputDesktopOpen()) {
     uinput::GetCursorPos(x, y);
   } else {
     x11::GetCursorPos(x, y);
@@ -123,7 +118,7 @@ void GetCursorPos(int* x, int* y) {
 }
 
 void MouseEvent(uint32_t flags, int32_t data) {
-  if (active == linuxbackend::kDesktopUinput) {
+  if (linuxbackend::UinputDesktopOpen()) {
     uinput::MouseEvent(flags, data);
   } else {
     x11::MouseEvent(flags, data);

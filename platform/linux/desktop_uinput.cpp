@@ -16,6 +16,7 @@
 //
 // The cursor cannot be read back: no Wayland client may see the global
 // pointer. GetCursorPos answers the position the tool placed last.
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/uinput.h>
 #include <sys/ioctl.h>
@@ -120,22 +121,27 @@ bool MakeWheelDevice(int fd) {
 
 // The device's event node, "/dev/input/eventN", and its "major:minor", read
 // from sysfs; false while the kernel has not made it yet.
-bool FindEventNode(int fd, char* node, size_t nodeSize, char* number, size_t numberSize) {
-  char sysname[64] = {};
-  if (ioctl(fd, UI_GET_SYSNAME(sizeof sysname - 1), sysname) < 0) return false;
-  for (int n = 0; n < 1024; ++n) {
-    char path[160];
-    std::snprintf(path, sizeof path, "/sys/devices/virtual/input/%s/event%d/dev", sysname, n);
-    FILE* f = std::fopen(path, "r");
-    if (f == nullptr) continue;
-    const bool read = std::fgets(number, static_cast<int>(numberSize), f) != nullptr;
+bool FindEventNode(const char* sysname, char* node, size_t nodeSize, char* number,
+                   size_t numberSize) {
+  char path[160];
+  std::snprintf(path, sizeof path, "/sys/devices/virtual/input/%s", sysname);
+  DIR* dir = opendir(path);
+  if (dir == nullptr) return false;
+  bool found = false;
+  while (dirent* entry = readdir(dir)) {
+    if (std::strncmp(entry->d_name, "event", 5) != 0) continue;
+    char devPath[320];
+    std::snprintf(devPath, sizeof devPath, "%s/%.32s/dev", path, entry->d_name);
+    FILE* f = std::fopen(devPath, "r");
+    if (f == nullptr) break;
+    found = std::fgets(number, static_cast<int>(numberSize), f) != nullptr;
     std::fclose(f);
-    if (!read) return false;
     number[std::strcspn(number, "\n")] = '\0';
-    std::snprintf(node, nodeSize, "/dev/input/event%d", n);
-    return true;
+    std::snprintf(node, nodeSize, "/dev/input/%.32s", entry->d_name);
+    break;
   }
-  return false;
+  closedir(dir);
+  return found;
 }
 
 bool Exists(const char* path) {
@@ -143,14 +149,23 @@ bool Exists(const char* path) {
   return stat(path, &st) == 0;
 }
 
+int64_t NowMs() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
 // Waits until the device's node is in /dev/input and, where udev runs, until
 // udev has written its record (the moment it tells libinput). Gives up
 // quietly after kReadyLimitMs: the device is there, only perhaps late.
 void WaitUntilAnnounced(int fd) {
+  char sysname[64] = {};
+  if (ioctl(fd, UI_GET_SYSNAME(sizeof sysname - 1), sysname) < 0) return;
   const bool udevRuns = Exists("/run/udev/control");
   char node[64] = {}, number[32] = {}, record[96] = {};
-  for (int waited = 0; waited < kReadyLimitMs; waited += 5) {
-    if (node[0] == '\0' && FindEventNode(fd, node, sizeof node, number, sizeof number)) {
+  const int64_t end = NowMs() + kReadyLimitMs;
+  while (NowMs() < end) {
+    if (node[0] == '\0' && FindEventNode(sysname, node, sizeof node, number, sizeof number)) {
       std::snprintf(record, sizeof record, "/run/udev/data/c%s", number);
     }
     if (node[0] != '\0' && Exists(node) && (!udevRuns || Exists(record))) return;
@@ -282,12 +297,18 @@ bool OpenUinputDesktop(int absFd) {
     close(relFd);
     return false;
   }
-  pointer = NewUinputPointer(absFd, relFd, CompositorDesktop());
+  StartUinputPointer(absFd, relFd, CompositorDesktop());
+  return true;
+}
+
+void StartUinputPointer(int absFd, int relFd, DesktopBox box) {
+  pointer = NewUinputPointer(absFd, relFd, box);
   compositorGone = false;
   lastCheck = NowNs();
   open_ = true;
-  return true;
 }
+
+bool UinputDesktopOpen() { return open_; }
 
 void CloseUinputDesktop() {
   if (!open_) return;

@@ -123,6 +123,11 @@ bool CreateUinputDevices(int absFd, int relFd);
 bool OpenUinputDesktop(int absFd);
 // Removes the devices and leaves the compositor; safe to repeat.
 void CloseUinputDesktop();
+// The virtual pointer on two descriptors whose devices are already made, over
+// box, with no compositor to ask (for the benchmarks).
+void StartUinputPointer(int absFd, int relFd, DesktopBox box);
+// Whether the virtual pointer has the cursor and mouse calls.
+bool UinputDesktopOpen();
 
 // ---------------------------------------------------------------- compositor (Wayland)
 
