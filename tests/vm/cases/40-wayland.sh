@@ -91,6 +91,15 @@ echo "wl-no-uinput exit| $code"
 insmod /lib/modules/uinput.ko
 udevadm settle --timeout=10
 
+# The uinput pass benchmark, when the image has it: before any compositor,
+# so the devices have no readers.
+if [ -x /usr/bin/uinput_pass_bench ]; then
+  echo "@@ case wl-bench"
+  uinput_pass_bench --benchmark_repetitions=9 --benchmark_report_aggregates_only=true \
+    --benchmark_enable_random_interleaving=true \
+    --benchmark_min_time=0.5 2>&1 | sed 's/^/wl-bench| /'
+fi
+
 # /dev/uinput is root's (no logind here to act on the uaccess tag): the user
 # is refused, with the way out in one line.
 echo "@@ case wl-denied"
