@@ -30,10 +30,10 @@ as_tester() {
 # trevanquill devices the kernel has now.
 uinput_devices() { grep -c '^N: Name="trevanquill' /proc/bus/input/devices; }
 
-# wayland_case NAME SCENARIO [term|compositor]: the tool as the user, with
-# WAYLAND_DISPLAY set, against a virtual remote playing SCENARIO; "term"
-# sends it SIGTERM and "compositor" ends the compositor once the banner is
-# out. What libinput and wev saw meanwhile is printed as NAME libinput| and
+# wayland_case NAME SCENARIO [term|compositor|mouse]: the tool as the user,
+# with WAYLAND_DISPLAY set, against a virtual remote playing SCENARIO; once
+# the banner is out, "term" sends it SIGTERM, "compositor" ends the
+# compositor and "mouse" moves a second, relative mouse by (150, 200). What libinput and wev saw meanwhile is printed as NAME libinput| and
 # NAME wev| lines; NAME devices| says how many of the tool's devices are
 # left afterwards.
 wayland_case() {
@@ -57,6 +57,7 @@ wayland_case() {
     case $how in
       term) kill -TERM $tool ;;
       compositor) kill -TERM $sway ;;
+      mouse) nudge-mouse 150 200 >/tmp/$name.mouse 2>&1 ;;
     esac
   fi
   wait $tool
@@ -66,8 +67,8 @@ wayland_case() {
   wait $remote
   i=0
   while ls /dev/hidraw* >/dev/null 2>&1 && [ $i -lt 40 ]; do sleep 0.05; i=$((i + 1)); done
-  for what in console remote; do
-    sed "s/^/$name $what| /" /tmp/$name.$what
+  for what in console remote mouse; do
+    [ -f /tmp/$name.$what ] && sed "s/^/$name $what| /" /tmp/$name.$what
   done
   tail -n +$((wev_start + 1)) /tmp/wev.log | grep 'wl_pointer\]' | grep -v '\] frame$' |
     sed "s/^/$name wev| /"
@@ -133,6 +134,7 @@ chown tester /dev/uinput
 
 wayland_case wl-normal normal
 wayland_case wl-disconnect disconnect
+wayland_case wl-readback readback mouse
 wayland_case wl-term normal term
 wayland_case wl-compositor normal compositor
 unset WAYLAND_DISPLAY
