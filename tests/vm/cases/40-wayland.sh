@@ -54,6 +54,12 @@ wayland_case() {
   if [ -n "$how" ]; then
     wait_for_line /tmp/$name.console 'Home button'
     sleep 1
+    # How udev classed the tool's devices (what libinput goes by).
+    for n in /sys/class/input/event*; do
+      grep -q '^trevanquill' $n/device/name 2>/dev/null || continue
+      echo "$(cat $n/device/name): $(SYSTEMD_PAGER=cat udevadm info -q property -n /dev/input/${n##*/} |
+        grep '^ID_INPUT' | sort | tr '\n' ' ')"
+    done >/tmp/$name.udev
     case $how in
       term) kill -TERM $tool ;;
       compositor) kill -TERM $sway ;;
@@ -67,7 +73,7 @@ wayland_case() {
   wait $remote
   i=0
   while ls /dev/hidraw* >/dev/null 2>&1 && [ $i -lt 40 ]; do sleep 0.05; i=$((i + 1)); done
-  for what in console remote mouse; do
+  for what in console remote mouse udev; do
     [ -f /tmp/$name.$what ] && sed "s/^/$name $what| /" /tmp/$name.$what
   done
   tail -n +$((wev_start + 1)) /tmp/wev.log | grep 'wl_pointer\]' | grep -v '\] frame$' |
