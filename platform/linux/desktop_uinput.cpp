@@ -259,7 +259,7 @@ bool CreateUinputDevices(int absFd, int relFd) {
 
 namespace {
 
-bool open_ = false;
+bool pointerOpen = false;
 bool compositorGone = false;
 linuxbackend::UinputPointer pointer;
 // The compositor is asked for news (monitors changed, connection lost) at
@@ -278,7 +278,7 @@ int64_t NowNs() {
 namespace linuxbackend {
 
 bool OpenUinputDesktop(int absFd) {
-  if (open_) return true;
+  if (pointerOpen) return true;
   const int relFd = open("/dev/uinput", O_WRONLY | O_NONBLOCK | O_CLOEXEC);
   if (relFd < 0) {
     std::fprintf(stderr, "trevanquill: cannot open /dev/uinput a second time (%s)\n",
@@ -305,13 +305,13 @@ void StartUinputPointer(int absFd, int relFd, DesktopBox box) {
   pointer = NewUinputPointer(absFd, relFd, box);
   compositorGone = false;
   lastCheck = NowNs();
-  open_ = true;
+  pointerOpen = true;
 }
 
-bool UinputDesktopOpen() { return open_; }
+bool UinputDesktopOpen() { return pointerOpen; }
 
 void CloseUinputDesktop() {
-  if (!open_) return;
+  if (!pointerOpen) return;
   // Closing the descriptor would remove the device too; destroying it first
   // makes the kernel release any button still held before it goes.
   ioctl(pointer.absFd, UI_DEV_DESTROY);
@@ -319,7 +319,7 @@ void CloseUinputDesktop() {
   close(pointer.absFd);
   close(pointer.relFd);
   DisconnectCompositor();
-  open_ = false;
+  pointerOpen = false;
 }
 
 }  // namespace linuxbackend
@@ -327,7 +327,7 @@ void CloseUinputDesktop() {
 namespace platform::uinput {
 
 bool DesktopLost() {
-  if (!open_ || compositorGone) return compositorGone;
+  if (!pointerOpen || compositorGone) return compositorGone;
   const int64_t now = NowNs();
   if (now - lastCheck < kCompositorCheckNs) return false;
   lastCheck = now;
@@ -343,7 +343,7 @@ bool DesktopLost() {
 }
 
 void SetCursorPos(int x, int y) {
-  if (open_) linuxbackend::PlaceCursor(&pointer, x, y);
+  if (pointerOpen) linuxbackend::PlaceCursor(&pointer, x, y);
 }
 
 void GetCursorPos(int* x, int* y) {
@@ -352,7 +352,7 @@ void GetCursorPos(int* x, int* y) {
 }
 
 void MouseEvent(uint32_t flags, int32_t data) {
-  if (open_) linuxbackend::SendMouseEvent(&pointer, flags, data);
+  if (pointerOpen) linuxbackend::SendMouseEvent(&pointer, flags, data);
 }
 
 }  // namespace platform::uinput
