@@ -80,7 +80,7 @@ void PrintBanner() {
 }
 
 void ConfigureRemote() {
-  SetLeds(0x10);  // LED 1
+  SetLeds(kLedOne);
   CameraBlock();
   platform::WaitMilliseconds(kConfigPauseMs);
   CameraBlock();
@@ -95,8 +95,15 @@ void ConfigureRemote() {
 
 namespace {
 
+// The first model if it is there, else the newer one; -1 when neither is.
+HidHandle OpenRemote() {
+  const HidHandle handle = platform::OpenHidHandle(kRemoteVendor, kRemoteProduct);
+  if (handle != -1) return handle;
+  return platform::OpenHidHandle(kRemoteVendor, kRemoteProductNewer);
+}
+
 int RunWithDesktop() {
-  hidHandle = platform::OpenHidHandle(kRemoteVendor, kRemoteProduct);
+  hidHandle = OpenRemote();
   if (hidHandle == -1) {
     platform::ShowMessage("Wii-Remote not found.");
     return kExitNotFound;

@@ -14,9 +14,12 @@ constexpr int kExitNotFound = 1;       // no remote
 constexpr int kExitNoData = 2;         // the remote sent no data, or went away
 constexpr int kExitNoDesktop = 3;      // the desktop could not be reached, or went away
 
-// The remote's HID vendor and product numbers.
+// The remote's HID vendor and product numbers: the first model, and the one
+// sold since about 2010, which works the same for everything the tool uses.
+// The first model is opened when it is there, the newer one when it is not.
 constexpr uint16_t kRemoteVendor = 0x057E;
 constexpr uint16_t kRemoteProduct = 0x0306;
+constexpr uint16_t kRemoteProductNewer = 0x0330;
 
 // Probe state shared between the main thread and the probe worker.
 extern std::atomic<uint8_t> probeRun;      // written by the main thread only

@@ -66,12 +66,55 @@ void ReleaseButtons(ButtonState* s) {
   s->leftButtonDown = 0;
 }
 
+// Keeps the remote in report mode 0x33. Something else may select another
+// mode (the kernel's own driver for the remote does when its input devices are
+// opened or closed and when it sees a status report), and a status report stops
+// the remote's data reports until a mode is selected. The loop then selects
+// 0x33 again, at most once per kModeKeepMs on the high-resolution counter, so
+// that a driver that keeps answering with a mode of its own costs a few
+// reports a second, not one per report. The set-up's own selection, just
+// before the loop, counts as the first: data reports of another mode queued
+// before it took effect are left alone as long as reports of 0x33 follow.
+struct ModeKeeper {
+  bool afterStatus;   // a status report came: mode and LEDs are to be sent
+  bool otherMode;     // a data report of another mode came, and no 0x33 since
+  bool selected;      // the loop has selected the mode itself
+  int64_t lastCount;  // counter at the loop's last selection, or at its start
+};
+
+void NoteReport(ModeKeeper* k) {
+  if (IsStatusReport(inputReport, readResultSlot)) {
+    k->afterStatus = true;
+  } else if (readResultSlot >= 1 && (inputReport[0] & 0xF0) == 0x30) {
+    k->otherMode = inputReport[0] != kModeButtonsAccelIr;
+  }
+}
+
+// Selects the mode when one is wanted and the last selection is long enough
+// ago; the first status report of the loop is answered at once. After a
+// status report LED 1 is set again too: whoever made the remote send it may
+// have set the LEDs, the tool reads nothing of them, and the report is cheap
+// and has no answer. A selection that does not reach the remote is tried again
+// after the same interval.
+void KeepReportMode(ModeKeeper* k) {
+  if (!k->afterStatus && !k->otherMode) return;
+  const int64_t now = platform::QueryCounter();
+  const bool due =
+      (now - k->lastCount) * 1000 >= kModeKeepMs * platform::QueryFrequency() ||
+      (k->afterStatus && !k->selected);
+  if (!due) return;
+  k->lastCount = now;
+  k->selected = true;
+  if (SetReportMode(0x00, kModeButtonsAccelIr) < 0) return;
+  if (k->afterStatus) SetLeds(kLedOne);
+  k->afterStatus = false;
+  k->otherMode = false;
+}
+
 LoopEnd RunPasses(ButtonState* s) {
   IrPointingState irState = InitialIrPointingState();
   DpadMotionState dpadState = InitialDpadMotionState();
-  // Set while the report mode that a status report asks for has not reached
-  // the remote: it is sent again after every read that brings nothing.
-  bool modeWanted = false;
+  ModeKeeper keeper = {false, false, false, platform::QueryCounter()};
   for (;;) {
     if (platform::KeyWaiting() && platform::ReadKey() == platform::kKeyEsc) {
       return kLoopQuit;
@@ -79,16 +122,11 @@ LoopEnd RunPasses(ButtonState* s) {
     if (platform::DesktopLost()) return kLoopDesktopLost;
     const PollResult poll = PollInput();
     if (poll == kPollDeviceLost) return kLoopDeviceLost;
-    if (poll == kPollNoReport) {  // the read waited; nothing to act on
-      if (modeWanted) modeWanted = SetReportMode(0x00, kModeButtonsAccelIr) < 0;
-      continue;
-    }
-    // A status report that the remote sent on its own stops its data reports
-    // until the mode is selected again. The pass goes on as for any report
-    // without data.
-    if (IsStatusReport(inputReport, readResultSlot)) {
-      modeWanted = SetReportMode(0x00, kModeButtonsAccelIr) < 0;
-    }
+    if (poll == kPollReport) NoteReport(&keeper);
+    KeepReportMode(&keeper);
+    if (poll == kPollNoReport) continue;  // the read waited; nothing to act on
+    // A report without data (a status report among them) runs its pass as
+    // any report does, on the buttons as they were.
     if (HomeAlone(remoteInput.buttons2)) return kLoopQuit;
     ButtonActions(s);
     UpdateIrPointing(irState);

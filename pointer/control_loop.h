@@ -5,6 +5,12 @@
 // Wheel amount of one event: 64 units, about half of a 120-unit notch.
 constexpr int kWheelStep = 64;
 
+// The loop selects report mode 0x33 again when the remote reports in another
+// mode or sends a status report, at most once per this many milliseconds: a
+// tenth of a second without pointing goes unnoticed, and a driver that
+// answers every selection with a mode of its own gets ten a second.
+constexpr int kModeKeepMs = 100;
+
 enum LoopEnd {
   kLoopQuit = 0,         // Home on the remote, or Esc (or a stop request) at the console
   kLoopDeviceLost = 1,   // the remote went away

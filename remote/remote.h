@@ -40,6 +40,9 @@ constexpr uint8_t kButtonHome = 0x80;
 // report modes with accelerometer data, not buttons.
 constexpr uint8_t kAccelBits = 0x60;
 
+// LED 1 of the remote's four player LEDs (bits 4 to 7 of report 0x11).
+constexpr uint8_t kLedOne = 0x10;
+
 // The remote's input report modes that the tool selects.
 constexpr uint8_t kModeButtons = 0x30;
 constexpr uint8_t kModeButtonsAccel = 0x31;

@@ -46,6 +46,31 @@ build_project() {
   cmake -S "$TOP" -B "$dir" "$@" >/dev/null && cmake --build "$dir" -j "$JOBS"
 }
 
+# What the tool says when it is started with no display, before it touches
+# the remote; it then exits with code 3.
+NO_DISPLAY_MESSAGE="trevanquill: no desktop session: neither WAYLAND_DISPLAY nor DISPLAY is set; start it from a terminal of the desktop"
+
+# Runs "$@" (the tool, or a script that ends by running it) with no display and
+# no standard input, and counts one test passed when it exits with code 3 and
+# the last line on its stderr is NO_DISPLAY_MESSAGE, else one failed.
+expect_no_display() {
+  local err rc last
+  err=$(mktemp)
+  env -u DISPLAY -u WAYLAND_DISPLAY "$@" </dev/null 2>"$err"
+  rc=$?
+  cat "$err" >&2
+  last=$(tail -n 1 "$err")
+  rm -f "$err"
+  if [ "$rc" -eq 3 ] && [ "$last" = "$NO_DISPLAY_MESSAGE" ]; then
+    echo "$*: exit 3, \"$last\""
+    TESTS_PASSED=$((TESTS_PASSED + 1))
+    return 0
+  fi
+  echo "$*: exit $rc and \"$last\"; expected exit 3 and \"$NO_DISPLAY_MESSAGE\"" >&2
+  TESTS_FAILED=$((TESTS_FAILED + 1))
+  return 1
+}
+
 # Runs ctest in $1 and adds its counts to TESTS_PASSED and TESTS_FAILED.
 TESTS_PASSED=${TESTS_PASSED:-0}
 TESTS_FAILED=${TESTS_FAILED:-0}

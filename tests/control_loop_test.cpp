@@ -21,6 +21,9 @@ const char kWheelDown[] = "mouse 0800 -64";
 const char kRumbleOn[] = "write 13 05";
 const char kRumbleOff[] = "write 13 04";
 
+const fake::Bytes kMode33 = {0x12, 0x00, 0x33};
+const fake::Bytes kLed1 = {0x11, 0x10};
+
 // The mouse events and rumble reports of the run, in order.
 std::vector<std::string> Effects() {
   std::vector<std::string> out;
@@ -201,7 +204,7 @@ TEST_F(StatusReport, SelectsTheReportModeAgainAndGoesOn) {
   Press(0, 0);
   remote.Sends(HomeReport());
   EXPECT_EQ(RunControlLoop(), kLoopQuit);
-  EXPECT_THAT(remote.WrittenBytes(), ElementsAre(B({0x12, 0x00, 0x33})));
+  EXPECT_THAT(remote.WrittenBytes(), ElementsAre(kMode33, kLed1));
   EXPECT_THAT(Effects(), ElementsAre(kLeftDown, kLeftUp));
   EXPECT_EQ(remote.statusSilences, 1);
   EXPECT_EQ(remote.reportsRead, 4);
@@ -218,7 +221,7 @@ TEST_F(StatusReport, DecodesNothingAndItsPassRunsOnTheHeldButtons) {
   EXPECT_EQ(remoteInput.accelX, 0x80) << "only the data reports were decoded";
 }
 
-TEST_F(StatusReport, EveryStatusReportSelectsTheModeOnce) {
+TEST_F(StatusReport, EveryStatusReportSelectsTheModeOnceAtMostOncePerInterval) {
   remote.SendsStatus();
   remote.SendsStatus(5);
   Press(0, kButtonA);
@@ -227,10 +230,18 @@ TEST_F(StatusReport, EveryStatusReportSelectsTheModeOnce) {
   remote.Sends(HomeReport());
   EXPECT_EQ(RunControlLoop(), kLoopQuit);
   EXPECT_THAT(remote.WrittenBytes(),
-              ElementsAre(B({0x12, 0x00, 0x33}), B({0x12, 0x00, 0x33}),
-                          B({0x12, 0x00, 0x33})));
+              ElementsAre(kMode33, kLed1, kMode33, kLed1, kMode33, kLed1));
   EXPECT_THAT(Effects(), ElementsAre(kRightDown, kRightUp));
   EXPECT_EQ(remote.statusSilences, 3);
+  // The first at once; the two that came within the interval after a
+  // selection waited for it to pass (the remote sent nothing meanwhile).
+  ASSERT_EQ(remote.written.size(), 6u);
+  EXPECT_LT(remote.written[0].atUs, 1000);
+  for (size_t i : {2u, 4u}) {
+    const int64_t gap = remote.written[i].atUs - remote.written[i - 2].atUs;
+    EXPECT_GE(gap, kModeKeepMs * 1000);
+    EXPECT_LE(gap, (kModeKeepMs + platform::kReadTimeLimitMs) * 1000 + 1000);
+  }
 }
 
 TEST_F(StatusReport, AModeThatDoesNotReachTheRemoteIsSentAgain) {
@@ -243,15 +254,15 @@ TEST_F(StatusReport, AModeThatDoesNotReachTheRemoteIsSentAgain) {
     if (fake::remote.written.size() == 2) fake::remote.failWritesFrom = -1;
   };
   EXPECT_EQ(RunControlLoop(), kLoopQuit);
-  ASSERT_EQ(remote.written.size(), 3u);
-  EXPECT_THAT(remote.WrittenBytes(),
-              ElementsAre(B({0x12, 0x00, 0x33}), B({0x12, 0x00, 0x33}),
-                          B({0x12, 0x00, 0x33})));
+  EXPECT_THAT(remote.WrittenBytes(), ElementsAre(kMode33, kMode33, kMode33, kLed1));
+  ASSERT_EQ(remote.written.size(), 4u);
   EXPECT_FALSE(remote.written[1].ok);
   EXPECT_TRUE(remote.written[2].ok);
-  // One try per read that waited out its time limit: no spinning.
-  EXPECT_EQ(remote.written[2].atUs - remote.written[1].atUs,
-            platform::kReadTimeLimitMs * 1000);
+  // One try per interval, at the first read after it that waited out its
+  // time limit: no spinning.
+  const int64_t gap = remote.written[2].atUs - remote.written[1].atUs;
+  EXPECT_GE(gap, kModeKeepMs * 1000);
+  EXPECT_LE(gap, (kModeKeepMs + platform::kReadTimeLimitMs) * 1000 + 1000);
   EXPECT_THAT(Effects(), ElementsAre(kLeftDown, kLeftUp));
 }
 
@@ -262,6 +273,116 @@ TEST_F(StatusReport, OtherReportsWithoutDataSelectNothing) {
   remote.Sends(HomeReport());
   EXPECT_EQ(RunControlLoop(), kLoopQuit);
   EXPECT_THAT(remote.written, IsEmpty());
+}
+
+// Something other than the tool (the kernel's own driver for the remote)
+// selects a report mode of its own during the run.
+class ModeKept : public ControlLoop {
+ protected:
+  void SetUp() override {
+    ControlLoop::SetUp();
+    remote.followsMode = true;
+    remote.mode = kModeButtonsAccelIr;  // as the set-up left it
+  }
+  // Reports about every 10 ms, as the remote sends them, pointing at (x, y).
+  void Points(int x, int y, int count) {
+    for (int i = 0; i < count; ++i) {
+      remote.Sends(Report(0x33).Accel(0x80, 0x80, 0x9A).Point(1, x - 60, y).Point(2, x + 60, y), 10);
+    }
+  }
+  // When the tool's selections reached the remote, in microseconds.
+  std::vector<int64_t> ModeTimes() const {
+    std::vector<int64_t> out;
+    for (const fake::Written& w : remote.written) {
+      if (w.bytes == kMode33) out.push_back(w.atUs);
+    }
+    return out;
+  }
+};
+
+TEST_F(ModeKept, AnotherModeMidRunIsReplacedAtItsFirstReportAndPointingResumes) {
+  Points(512, 512, 20);  // 200 ms pointing at the middle: cursor on (512, 512)
+  remote.SwitchesMode(0x31);
+  Points(472, 552, 30);  // now at (632, 632), but 0x31 carries no points
+  remote.Sends(HomeReport());
+  EXPECT_EQ(RunControlLoop(), kLoopQuit);
+  EXPECT_THAT(remote.WrittenBytes(), ElementsAre(kMode33));
+  // At the first report of the other mode, 210 ms into the run.
+  ASSERT_EQ(ModeTimes().size(), 1u);
+  EXPECT_GE(ModeTimes()[0], 210000);
+  EXPECT_LT(ModeTimes()[0], 211000);
+  // The cursor glided from the middle toward (632, 632), to where the
+  // smoothing stops short of a larger target.
+  EXPECT_EQ(desktop.cursorSets.back(), (fake::Point{627, 627}));
+}
+
+TEST_F(ModeKept, ADriverThatAlwaysAnswersWithItsOwnModeGetsOneSelectionPerInterval) {
+  remote.onWrite = [](const fake::Bytes& bytes) {
+    if (bytes[0] == 0x12) fake::remote.mode = 0x30;
+  };
+  remote.SwitchesMode(0x30);
+  Points(512, 512, 100);  // a second of reports, every one in mode 0x30
+  remote.Sends(HomeReport());
+  RunControlLoop();
+  const std::vector<int64_t> times = ModeTimes();
+  ASSERT_GE(times.size(), 9u);
+  EXPECT_LE(times.size(), 10u) << "one per interval, not one per report";
+  EXPECT_EQ(remote.written.size(), times.size()) << "no LEDs without a status report";
+  for (size_t i = 1; i < times.size(); ++i) EXPECT_GE(times[i] - times[i - 1], kModeKeepMs * 1000);
+}
+
+struct StartCase {
+  const char* name;
+  uint8_t modeAtStart;      // the mode the remote is in when the loop starts
+  int staleReports;         // reports of mode 0x31 queued before the loop
+  int reportsAfter;         // reports every 10 ms after them
+  size_t selections;        // 12 00 33 sent by the loop
+};
+void PrintTo(const StartCase& c, std::ostream* os) { *os << c.name; }
+
+const StartCase kStartCases[] = {
+    // Reports of the probe's mode still queued when the loop starts, then the
+    // remote's reports in 0x33: nothing to do.
+    {"queued reports of the probe's mode are left alone", 0x33, 3, 30, 0},
+    // The remote never got to 0x33: once the loop's first interval is over.
+    {"a remote still in another mode is put right after the interval", 0x31, 3, 30, 1},
+    {"likewise with no queued reports at all", 0x31, 0, 30, 1},
+};
+
+class ModeAtStart : public ModeKept, public ::testing::WithParamInterface<StartCase> {};
+
+TEST_P(ModeAtStart, SelectsOnlyWhenTheRemoteKeepsToAnotherMode) {
+  const StartCase& c = GetParam();
+  for (int i = 0; i < c.staleReports; ++i) remote.Sends(ProbeReport());
+  Points(512, 512, c.reportsAfter);
+  remote.Sends(HomeReport());
+  remote.mode = c.modeAtStart;
+  remote.followsMode = c.modeAtStart != 0x33;  // the queued ones keep their number
+  RunControlLoop();
+  const std::vector<int64_t> times = ModeTimes();
+  ASSERT_EQ(times.size(), c.selections);
+  if (!times.empty()) {
+    EXPECT_GE(times[0], kModeKeepMs * 1000);
+    EXPECT_LT(times[0], (kModeKeepMs + 11) * 1000);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ModeAtStart, ::testing::ValuesIn(kStartCases), CaseName());
+
+TEST_F(ModeKept, OneReportOfAModeThatReportsOnChangeOnlyIsEnough) {
+  // Mode 0x30 reports only when a button changes: one report, within the
+  // loop's first interval, then silence. The selection waits for the interval
+  // and comes at the first read after it that waited out its time limit.
+  Points(512, 512, 5);
+  remote.SwitchesMode(0x30);
+  remote.Sends(Buttons(0, 0), 10);
+  remote.Silent(300);
+  remote.Sends(HomeReport());
+  RunControlLoop();
+  EXPECT_THAT(remote.WrittenBytes(), ElementsAre(kMode33));
+  ASSERT_EQ(ModeTimes().size(), 1u);
+  EXPECT_GE(ModeTimes()[0], kModeKeepMs * 1000);
+  EXPECT_LE(ModeTimes()[0], (kModeKeepMs + platform::kReadTimeLimitMs) * 1000 + 1000);
 }
 
 TEST_F(ControlLoop, RemoteGoneEndsTheLoopAndReleasesButtons) {

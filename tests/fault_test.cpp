@@ -81,7 +81,7 @@ const char kCannotOpen[] = "Wii-Remote cannot open.";
 
 const FaultCase kFaultCases[] = {
     // ---- open
-    {"open: no remote", [](R& r, D&) { r.present = false; }, kExitNotFound,
+    {"open: no remote", [](R& r, D&) { r.products.clear(); }, kExitNotFound,
      {kNotFound}, "", {}, 10},
     {"open: the remote is gone at once", [](R& r, D&) { r.Disappears(); },
      kExitNoData, {kCannotOpen}, "", {}, 300},

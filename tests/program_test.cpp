@@ -70,7 +70,7 @@ std::vector<fake::Bytes> Then(std::vector<fake::Bytes> a,
 class Program : public TestPlatform {};
 
 TEST_F(Program, NoRemote) {
-  remote.present = false;
+  remote.products.clear();
   EXPECT_EQ(RunProgram(), kExitNotFound);
   EXPECT_THAT(desktop.messages, ElementsAre("Wii-Remote not found."));
   EXPECT_THAT(remote.written, IsEmpty());
@@ -79,6 +79,54 @@ TEST_F(Program, NoRemote) {
   EXPECT_EQ(desktop.threadsStarted, 0);
   EXPECT_EQ(desktop.stops, 1);
 }
+
+// Which remotes are connected: the first model (0x0306) is opened whenever it
+// is there, the newer one (0x0330) only when it is not, and after the open the
+// run is the same.
+struct OpenCase {
+  const char* name;
+  std::vector<uint16_t> connected;
+  std::vector<std::string> opens;  // the open calls, in order
+  uint16_t opened;                 // the product opened; 0: none
+  int exitCode;
+};
+
+const std::vector<std::string> kOpensBoth = {"open 057E 0306", "open 057E 0330"};
+const OpenCase kOpenCases[] = {
+    {"none", {}, kOpensBoth, 0, kExitNotFound},
+    {"first model", {0x0306}, {"open 057E 0306"}, 0x0306, kExitOk},
+    {"newer model", {0x0330}, kOpensBoth, 0x0330, kExitOk},
+    {"both", {0x0330, 0x0306}, {"open 057E 0306"}, 0x0306, kExitOk},
+    {"another product of the vendor", {0x0337}, kOpensBoth, 0, kExitNotFound},
+};
+
+class ProgramOpen : public TestPlatform, public ::testing::WithParamInterface<OpenCase> {};
+
+TEST_P(ProgramOpen, ConnectedRemotesInExitCodeAndFirstReportOut) {
+  const OpenCase& c = GetParam();
+  remote.products = c.connected;
+  remote.Sends(ProbeReport());
+  remote.Sends(HomeReport());
+  EXPECT_EQ(RunProgram(), c.exitCode);
+  EXPECT_EQ(Lines("open "), c.opens);
+  EXPECT_EQ(remote.openedProduct, c.opened);
+  if (c.opened == 0) {
+    EXPECT_THAT(desktop.messages, ElementsAre("Wii-Remote not found."));
+    EXPECT_THAT(remote.written, IsEmpty());
+    EXPECT_EQ(desktop.console, "");
+    EXPECT_EQ(remote.closes, 0);
+    return;
+  }
+  EXPECT_THAT(desktop.messages, IsEmpty());
+  ASSERT_FALSE(remote.written.empty());
+  EXPECT_EQ(remote.written.front().bytes, B({0x12, 0x00, 0x31}));
+  EXPECT_EQ(remote.WrittenBytes().back(), B({0x12, 0x00, 0x30}));
+  EXPECT_EQ(desktop.console, Banner());  // Home on the first pass
+  EXPECT_EQ(remote.opens, 1);
+  EXPECT_EQ(remote.closes, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ProgramOpen, ::testing::ValuesIn(kOpenCases), CaseName());
 
 TEST_F(Program, RemoteThatSendsNothing) {
   remote.Silent(60000);

@@ -45,20 +45,26 @@ target_include_directories(trevanquill_desktop PRIVATE ${XDG_OUTPUT_DIR})
 target_link_libraries(trevanquill_desktop PUBLIC
   PkgConfig::WAYLAND_CLIENT X11::X11 X11::Xtst Threads::Threads)
 
-add_library(trevanquill_platform STATIC ${CMAKE_CURRENT_LIST_DIR}/hid.cpp)
+add_library(trevanquill_platform STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/grab.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/hid.cpp)
 target_link_libraries(trevanquill_platform PUBLIC trevanquill_desktop PkgConfig::HIDAPI_HIDRAW)
 
-# Lets the user logged in at the seat open the remote's hidraw node, so that
-# the tool runs without root. udev reads rules from /etc/udev/rules.d.
-set(TREVANQUILL_UDEV_RULES_DIR "/etc/udev/rules.d" CACHE PATH
+# Lets the user logged in at the seat open the remote's hidraw node and, for
+# a Wayland session, /dev/uinput, so that the tool runs without root.
+# cmake --install puts the rules in /etc/udev/rules.d (the administrator's);
+# the package in /usr/lib/udev/rules.d (a relative directory is under the
+# prefix /usr). Every udev rules file of the tool is in this list.
+set(TREVANQUILL_UDEV_RULES ${CMAKE_CURRENT_LIST_DIR}/60-trevanquill-uinput.rules
+  ${CMAKE_CURRENT_LIST_DIR}/70-trevanquill.rules)
+# (A STRING, not a PATH: CMake would make a relative PATH absolute.)
+set(TREVANQUILL_UDEV_RULES_DIR "/etc/udev/rules.d" CACHE STRING
   "Where cmake --install puts the udev rules")
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/70-trevanquill.rules
-  DESTINATION ${TREVANQUILL_UDEV_RULES_DIR})
-# In a Wayland session: the seat's user may open /dev/uinput, and the uinput
-# module is loaded at boot.
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/60-trevanquill-uinput.rules
-  DESTINATION ${TREVANQUILL_UDEV_RULES_DIR})
-set(TREVANQUILL_MODULES_LOAD_DIR "/etc/modules-load.d" CACHE PATH
+install(FILES ${TREVANQUILL_UDEV_RULES} DESTINATION ${TREVANQUILL_UDEV_RULES_DIR})
+# The uinput module, loaded at boot for a Wayland session's virtual pointer:
+# /etc/modules-load.d for cmake --install, /usr/lib/modules-load.d for the
+# package.
+set(TREVANQUILL_MODULES_LOAD_DIR "/etc/modules-load.d" CACHE STRING
   "Where cmake --install puts the list of kernel modules to load at boot")
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/trevanquill.conf
   DESTINATION ${TREVANQUILL_MODULES_LOAD_DIR})

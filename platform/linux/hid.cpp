@@ -27,6 +27,10 @@ HidHandle OpenHidHandle(uint16_t vendor, uint16_t product) {
   hid_device* device = hid_open(vendor, product, nullptr);
   if (device == nullptr) return -1;
   devices[slot] = device;
+  // The path of the hidraw node hidapi opened; none from a library that
+  // cannot tell.
+  const hid_device_info* info = hid_get_device_info(device);
+  if (info != nullptr) linuxbackend::GrabButtonNodes(slot, info->path);
   return slot;
 }
 
@@ -60,6 +64,7 @@ int WriteReport(HidHandle handle, const uint8_t* buffer, int32_t* resultSlot) {
 void CloseHidHandle(HidHandle handle) {
   hid_device* device = Device(handle);
   if (device == nullptr) return;
+  linuxbackend::ReleaseButtonNodes(handle);
   hid_close(device);
   devices[handle] = nullptr;
 }

@@ -146,6 +146,28 @@ void DisconnectCompositor();
 // Closes any device still open and frees hidapi's state.
 void StopHid();
 
+// The kernel's own driver for the remote makes an input device for its
+// buttons beside the hidraw node; the tool holds an exclusive grab on its
+// event node(s) while the remote is open (grab.cpp).
+constexpr int kMaxGrabNodes = 4;
+constexpr int kNodeNameSize = 32;
+// Names (as "event3") the event nodes of the input devices with keys and no
+// absolute axes that belong to the HID device behind hidraw node hidrawName
+// ("hidraw0"), read from the sysfs tree at sysRoot; returns how many, at most
+// max. None where no driver made input devices for it.
+int FindButtonNodes(const char* sysRoot, const char* hidrawName,
+                    char (*names)[kNodeNameSize], int max);
+// Grabs those nodes for the remote opened as handle from hidrawPath
+// ("/dev/hidraw0"). A node that cannot be opened or grabbed gets one warning
+// line on stderr and is left alone.
+void GrabButtonNodes(int handle, const char* hidrawPath);
+// The same with sysfs at sysRoot and the event nodes in devInput (for
+// tests); returns how many nodes the handle holds grabbed.
+int GrabButtonNodesUnder(const char* sysRoot, const char* devInput, int handle,
+                         const char* hidrawPath);
+// Ends the grabs of that handle; safe to repeat.
+void ReleaseButtonNodes(int handle);
+
 // ---------------------------------------------------------------- console
 
 // Reads keys from inFd: a terminal goes into non-canonical, no-echo mode

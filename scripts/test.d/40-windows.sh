@@ -1,12 +1,15 @@
 # Windows: cross-builds the 32-bit console program and checks what it is made
-# of, then runs the test suite, built for Windows, under Wine on an X server
-# under Xvfb. Sourced by scripts/test.sh: returns, never exits.
+# of, runs the test suites built for 32-bit and for 64-bit Windows under Wine
+# on an X server under Xvfb, then runs the program itself with no remote.
+# Sourced by scripts/test.sh: returns, never exits.
 #
-# The test programs are built for 64-bit Windows and run under 64-bit Wine:
-# the machines this runs on cannot execute 32-bit Linux programs (their
-# kernel has no 32-bit support), which 32-bit Wine is made of. The sources
-# are the same; the 32-bit build of the program is checked with file and
-# objdump.
+# The Wine installed here is the 64-bit one (the system has no i386
+# architecture); it runs 32-bit programs in its WoW64 mode with the 32-bit
+# Windows DLLs that scripts/wine32-dlls.sh fetches into the build tree. The 32-bit build is the program that ships, so its suites are
+# the ones that tell whether it works. The 64-bit build of the same sources
+# runs the same suites beside them, in the same prefix: it is the only build
+# in which handles and pointers are wider than a DWORD, and it keeps the code
+# right for a 64-bit release.
 
 WINDOWS_PACKAGES=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64
   file xvfb xauth)
@@ -41,12 +44,12 @@ windows_listed_tests() {
   "$@" --gtest_list_tests 2>/dev/null | grep -c '^  '
 }
 
-# Checks a suite's XML report: it exists, ran exactly $2 tests, none failed.
-# Adds its counts to the totals.
+# Checks a suite's XML report: it exists, ran exactly $2 tests, none failed;
+# $3 names the build in the log. Adds its counts to the totals.
 windows_check_report() {
-  local xml=$1 expected=$2 head ran failures errors disabled
+  local xml=$1 expected=$2 label=$3 head ran failures errors disabled
   if [ ! -s "$xml" ]; then
-    echo "no report $xml: the suite did not run" >&2
+    echo "no report $xml: the $label suite did not run" >&2
     TESTS_FAILED=$((TESTS_FAILED + 1))
     return 1
   fi
@@ -56,67 +59,146 @@ windows_check_report() {
   errors=$(sed -n 's/.* errors="\([0-9]*\)".*/\1/p' <<<"$head")
   disabled=$(sed -n 's/.* disabled="\([0-9]*\)".*/\1/p' <<<"$head")
   ran=${ran:-0}; failures=${failures:-0}; errors=${errors:-0}; disabled=${disabled:-0}
-  echo "$(basename "$xml" .xml): $ran of $expected tests ran, $failures failed, $errors errors, $disabled disabled"
+  echo "$label $(basename "$xml" .xml): $ran of $expected tests ran, $failures failed, $errors errors, $disabled disabled"
   TESTS_PASSED=$((TESTS_PASSED + ran - failures - errors))
   TESTS_FAILED=$((TESTS_FAILED + failures + errors))
   if [ "$expected" -le 0 ] || [ "$ran" -ne "$expected" ] || [ "$disabled" -ne 0 ]; then
-    echo "$(basename "$xml"): expected $expected tests to run" >&2
+    echo "$label $(basename "$xml"): expected $expected tests to run" >&2
     TESTS_FAILED=$((TESTS_FAILED + 1))
     return 1
   fi
   [ "$failures" -eq 0 ] && [ "$errors" -eq 0 ]
 }
 
+# The suites that every Windows test build must have; any further suite that
+# ctest lists is checked as well.
+WINDOWS_SUITES="core_tests windows_transfer_tests windows_layer_tests windows_desktop_tests"
+
+# Runs the suites of the Windows test build in $1 ($2 names it in the log)
+# through ctest under Wine, and checks that each suite ran all its tests: a
+# suite that Linux builds too is listed by the Linux build ($BUILD), a
+# Windows-only one by itself under Wine. Adds the counts to the totals.
+windows_run_suites() {
+  local dir=$1 label=$2 started=$SECONDS failed_before=$TESTS_FAILED rc=0
+  local names name linux expected
+  rm -rf "$dir/test-results"
+  (cd "$dir" && ctest --output-on-failure --timeout 300) </dev/null || rc=1
+  names=$( (echo $WINDOWS_SUITES | tr ' ' '\n'
+            cd "$dir" && ctest -N | sed -n 's/^ *Test *#[0-9]*: //p') | sort -u)
+  for name in $names; do
+    linux=$(find "$BUILD/tests" -name "$name" -type f -perm -u+x 2>/dev/null | head -1)
+    if [ -n "$linux" ]; then
+      expected=$(windows_listed_tests "$linux" </dev/null)
+    else
+      expected=$(windows_listed_tests wine "$(find "$dir/tests" -name "$name.exe" | head -1)" </dev/null)
+    fi
+    windows_check_report "$dir/test-results/$name.xml" "${expected:-0}" "$label" || rc=1
+  done
+  # A suite that failed after writing a clean report (a crash on the way
+  # out) still counts as a failure.
+  if [ "$rc" -ne 0 ] && [ "$TESTS_FAILED" -eq "$failed_before" ]; then
+    TESTS_FAILED=$((TESTS_FAILED + 1))
+  fi
+  echo "$label suites: $((SECONDS - started)) s"
+  return $rc
+}
+
+# Runs the program $1 with no remote, in $WINEPREFIX under a wineserver that
+# has no display, so that its message box returns at once (with a display it
+# opens and waits: hence the time limit). Passes when it ends with exit code
+# 1, wrote nothing to the console, and, as a relay trace of these two
+# functions shows, looked through the system's HID interfaces
+# (SetupDiGetClassDevsA) and then called MessageBoxA with "Wii-Remote not
+# found." ($2 keeps the trace and the output). Counts as one test.
+windows_run_program() {
+  local exe=$1 out=$2 rc=0 code search message
+  (
+    unset DISPLAY
+    wineserver -k 2>/dev/null
+    wineserver -w
+    setsid wineserver -p </dev/null >/dev/null 2>&1
+    wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude \
+      /d 'setupapi.SetupDiGetClassDevsA;user32.MessageBoxA' /f </dev/null >/dev/null 2>&1
+    WINEDEBUG=+relay timeout -k 5 60 wine "$exe" </dev/null >"$out.out" 2>"$out.trace"
+  )
+  code=$?
+  if [ "$code" -ne 1 ]; then
+    echo "$exe without a remote ended with exit code $code, not 1" >&2
+    rc=1
+  fi
+  search=$(grep -an -m1 'Call setupapi\.SetupDiGetClassDevsA(' "$out.trace" | cut -d: -f1)
+  message=$(grep -an -m1 'Call user32\.MessageBoxA(.*"Wii-Remote not found\."' "$out.trace" |
+    cut -d: -f1)
+  if [ -z "$message" ]; then
+    echo "$exe did not show \"Wii-Remote not found.\" (trace: $out.trace)" >&2
+    rc=1
+  elif [ -z "$search" ] || [ "$search" -gt "$message" ]; then
+    echo "$exe showed \"Wii-Remote not found.\" without a search (trace: $out.trace)" >&2
+    rc=1
+  fi
+  if [ -s "$out.out" ]; then
+    echo "$exe wrote to the console without a remote: $(head -c 200 "$out.out")" >&2
+    rc=1
+  fi
+  if [ "$rc" -eq 0 ]; then
+    echo "32-bit program without a remote: exit code 1 after the message \"Wii-Remote not found.\""
+    TESTS_PASSED=$((TESTS_PASSED + 1))
+  else
+    TESTS_FAILED=$((TESTS_FAILED + 1))
+  fi
+  return $rc
+}
+
 windows_step() {
-  local started=$SECONDS rc=0
-  local exe32=$TOP/build-windows
-  local tests64=$TOP/build-windows64
+  local started=$SECONDS rc=0 dlls
+  local win32=$TOP/build-windows
+  local win64=$TOP/build-windows64
   apt_install "${WINDOWS_PACKAGES[@]}" || { echo "cannot install the Windows tools" >&2; return 1; }
   echo "packages ready after $((SECONDS - started)) s"
 
-  build_project "$exe32" -DCMAKE_TOOLCHAIN_FILE="$TOP/cmake/mingw-i686.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DTREVANQUILL_TESTS=OFF -DTREVANQUILL_BENCH=OFF ||
+  # One 32-bit build: the program as it ships, and its test suites (named
+  # outright: the folder may hold a build without them, as the README makes).
+  build_project "$win32" -DCMAKE_TOOLCHAIN_FILE="$TOP/cmake/mingw-i686.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DTREVANQUILL_TESTS=ON -DTREVANQUILL_BENCH=OFF ||
     { echo "32-bit Windows build failed" >&2; return 1; }
-  windows_check_exe "$exe32/trevanquill.exe" || rc=1
+  windows_check_exe "$win32/trevanquill.exe" || rc=1
 
-  build_project "$tests64" -DCMAKE_TOOLCHAIN_FILE="$TOP/cmake/mingw-x86_64.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DTREVANQUILL_BENCH=OFF ||
+  build_project "$win64" -DCMAKE_TOOLCHAIN_FILE="$TOP/cmake/mingw-x86_64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DTREVANQUILL_TESTS=ON -DTREVANQUILL_BENCH=OFF ||
     { echo "64-bit Windows test build failed" >&2; return 1; }
   echo "built after $((SECONDS - started)) s"
 
-  # A display for Wine, a fresh prefix, and the wineserver with its helper
-  # processes started here, detached, so that they hold no pipe of ctest's.
+  dlls=$("$TOP/scripts/wine32-dlls.sh" "$win32/wine32" </dev/null) ||
+    { echo "cannot get Wine's 32-bit DLLs" >&2; return 1; }
+  echo "Wine's 32-bit DLLs ready after $((SECONDS - started)) s"
+
+  # A display for Wine, a fresh prefix for 32- and 64-bit programs, and the
+  # wineserver with its helper processes started here, detached, so that they
+  # hold no pipe of ctest's.
   start_xvfb || return 1
   (
-    export DISPLAY=$XVFB_DISPLAY WINEPREFIX=$tests64/wineprefix WINEDEBUG=-all \
-      WINEDLLOVERRIDES="mscoree,mshtml="
-    rm -rf "$WINEPREFIX" "$tests64/test-results"
+    export DISPLAY=$XVFB_DISPLAY WINEPREFIX=$win32/wineprefix WINEDEBUG=-all \
+      WINEDLLOVERRIDES="mscoree,mshtml=" WINEDLLPATH=$dlls
+    rm -rf "$WINEPREFIX" "$win32/totals"
     mkdir -p "$WINEPREFIX"
     setsid wineserver -p </dev/null >/dev/null 2>&1
     setsid wineboot -i </dev/null >/dev/null 2>&1
     echo "Wine ready after $((SECONDS - started)) s"
+    if [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
+      echo "the prefix has no 32-bit system (WINEDLLPATH=$WINEDLLPATH)" >&2
+    fi
 
-    (cd "$tests64" && ctest --output-on-failure --timeout 300) </dev/null
-    ctest_rc=$?
-
-    # What should have run: the suites that Linux builds too are listed by
-    # the Linux build; the Windows-only ones by themselves under Wine.
-    suite_rc=0
-    for suite in core_tests:"$BUILD/tests/core_tests" \
-                 windows_transfer_tests:"$BUILD/tests/windows/windows_transfer_tests" \
-                 windows_layer_tests:"wine $tests64/tests/windows/windows_layer_tests.exe" \
-                 windows_desktop_tests:"wine $tests64/tests/windows/windows_desktop_tests.exe"; do
-      name=${suite%%:*}
-      expected=$(windows_listed_tests ${suite#*:} </dev/null)
-      windows_check_report "$tests64/test-results/$name.xml" "${expected:-0}" || suite_rc=1
-    done
-    echo "TESTS_PASSED=$TESTS_PASSED TESTS_FAILED=$TESTS_FAILED" >"$tests64/test-results/totals"
+    sub_rc=0
+    windows_run_suites "$win32" 32-bit || sub_rc=1
+    windows_run_suites "$win64" 64-bit || sub_rc=1
+    windows_run_program "$win32/trevanquill.exe" "$win32/no-remote" || sub_rc=1
+    echo "TESTS_PASSED=$TESTS_PASSED TESTS_FAILED=$TESTS_FAILED" >"$win32/totals"
     wineserver -k
-    [ "$ctest_rc" -eq 0 ] && [ "$suite_rc" -eq 0 ]
+    exit $sub_rc
   ) || rc=1
   # The counts were added in the subshell.
-  if [ -f "$tests64/test-results/totals" ]; then
-    eval "$(cat "$tests64/test-results/totals")"
+  if [ -f "$win32/totals" ]; then
+    eval "$(cat "$win32/totals")"
   else
     TESTS_FAILED=$((TESTS_FAILED + 1))
   fi

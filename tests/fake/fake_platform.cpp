@@ -19,6 +19,7 @@ int64_t counterStepUs = 50;  // as Reset sets it
 namespace {
 
 constexpr HidHandle kFakeHandle = 7;
+constexpr uint16_t kVendor = 0x057E;  // of every remote
 constexpr int64_t kFrequency = 1000000;  // counter ticks are microseconds
 // Every counter read lets this much virtual time pass by default, so busy
 // waits end.
@@ -121,6 +122,9 @@ void ScriptedRemote::SendsStatus(int afterMs) {
 void ScriptedRemote::Disappears(int afterMs) {
   script.push_back(Item{Item::kLost, afterMs * 1000LL, {}});
 }
+void ScriptedRemote::SwitchesMode(uint8_t newMode) {
+  script.push_back(Item{Item::kMode, 0, Bytes{newMode}});
+}
 
 std::vector<Bytes> ScriptedRemote::WrittenBytes() const {
   std::vector<Bytes> out;
@@ -170,8 +174,13 @@ HidHandle OpenHidHandle(uint16_t vendor, uint16_t product) {
   char line[64];
   std::snprintf(line, sizeof line, "open %04X %04X", vendor, product);
   fake::Record(line);
-  if (!remote.present) return -1;
+  if (vendor != fake::kVendor ||
+      std::find(remote.products.begin(), remote.products.end(), product) ==
+          remote.products.end()) {
+    return -1;
+  }
   ++remote.opens;
+  remote.openedProduct = product;
   return fake::kFakeHandle;
 }
 
@@ -192,6 +201,17 @@ bool RemoteGone() {
   return remote.lost;
 }
 
+// Mode switches at the front of the script take effect at once. Called with
+// stateMutex held.
+void TakeModeSwitches() {
+  using Item = fake::ScriptedRemote::Item;
+  while (!remote.script.empty() && remote.script.front().kind == Item::kMode) {
+    remote.mode = remote.script.front().bytes[0];
+    fake::Record("mode " + fake::Hex(remote.script.front().bytes));
+    remote.script.pop_front();
+  }
+}
+
 ReadOutcome ReadScripted(HidHandle handle, uint8_t* buffer, int32_t* resultSlot,
                          int timeLimitMs) {
   using Item = fake::ScriptedRemote::Item;
@@ -206,6 +226,7 @@ ReadOutcome ReadScripted(HidHandle handle, uint8_t* buffer, int32_t* resultSlot,
       remote.timeCapHit = true;
       return kReadDeviceLost;
     }
+    TakeModeSwitches();
     if (remote.script.empty() || remote.waitingForMode) {
       waitUs = limitUs;
     } else {
@@ -218,6 +239,7 @@ ReadOutcome ReadScripted(HidHandle handle, uint8_t* buffer, int32_t* resultSlot,
 
   std::lock_guard<std::mutex> lock(stateMutex);
   if (RemoteGone()) return kReadDeviceLost;
+  TakeModeSwitches();
   if (remote.script.empty() || remote.waitingForMode ||
       remote.script.front().delayUs > 0) {
     return kReadNoReport;
@@ -234,10 +256,14 @@ ReadOutcome ReadScripted(HidHandle handle, uint8_t* buffer, int32_t* resultSlot,
       remote.lost = true;
       return kReadDeviceLost;
     case Item::kReport:
+    case Item::kMode:  // taken above
       break;
   }
   const size_t n = std::min<size_t>(item.bytes.size(), kReportBufferSize);
   if (n > 0) std::memcpy(buffer, item.bytes.data(), n);
+  if (remote.followsMode && remote.mode != 0 && n > 0 && (buffer[0] & 0xF0) == 0x30) {
+    buffer[0] = remote.mode;
+  }
   *resultSlot = static_cast<int32_t>(n);
   ++remote.reportsRead;
   if (remote.silentAfterStatus && n >= 1 && item.bytes[0] == 0x20) {
@@ -276,7 +302,10 @@ int WriteReport(HidHandle handle, const uint8_t* buffer, int32_t* resultSlot) {
     remote.written.push_back(fake::Written{bytes, fake::NowUs(), ok});
     // A report mode that reaches the remote ends its silence after a status
     // report.
-    if (ok && bytes[0] == 0x12) remote.waitingForMode = false;
+    if (ok && bytes[0] == 0x12) {
+      remote.waitingForMode = false;
+      if (bytes.size() >= 3) remote.mode = bytes[2];
+    }
     if (ok && bytes.size() >= 2) remote.rumbling = (bytes[1] & 0x01) != 0;
     fake::Record("write " + fake::Hex(bytes));
     result = ok ? static_cast<int>(bytes.size()) : -1;

@@ -41,8 +41,10 @@ struct Point {
 
 class ScriptedRemote {
  public:
-  // Whether OpenHidHandle finds the remote.
-  bool present = true;
+  // The product numbers of the remotes connected (vendor 0x057E): the
+  // remote that the script plays is found by OpenHidHandle under each of
+  // them. Empty: no remote.
+  std::vector<uint16_t> products{0x0306};
   // Writes fail (return -1) while this is set.
   bool failWrites = false;
   // Writes fail from the write with this index on (0 is the first write of
@@ -56,6 +58,12 @@ class ScriptedRemote {
   // written. Meanwhile reads wait out their time limit and the script stands
   // still.
   bool silentAfterStatus = false;
+  // Sends its data reports (0x30 to 0x3F) in the mode it is in, as the remote
+  // does: the scripted report's bytes go out under the number of the mode
+  // last written with report 0x12 or switched to by SwitchesMode. Until then
+  // the scripted numbers stand.
+  bool followsMode = false;
+  uint8_t mode = 0;  // 0: no mode selected yet
 
   // The remote sends this report, afterMs after the read that takes it starts
   // (the wait counts from the end of the previous item).
@@ -72,6 +80,9 @@ class ScriptedRemote {
   void SendsStatus(int afterMs = 0);
   // The remote goes away: every later read reports it lost and writes fail.
   void Disappears(int afterMs = 0);
+  // Someone other than the tool (the kernel's driver) selects this report
+  // mode at this point of the script; it takes no read of its own.
+  void SwitchesMode(uint8_t newMode);
   // Called with every output report the remote receives, after it is
   // recorded, so a test can make the remote answer (queue more items).
   void (*onWrite)(const Bytes& report) = nullptr;
@@ -79,6 +90,7 @@ class ScriptedRemote {
   // What happened.
   std::vector<Written> written;  // every output report, in order
   int opens = 0;
+  uint16_t openedProduct = 0;  // the product number of the last open that found it
   int closes = 0;
   int reads = 0;          // ReadReport calls
   int reportsRead = 0;    // reads that delivered a report
@@ -98,7 +110,7 @@ class ScriptedRemote {
   bool ScriptEmpty() const;
 
   struct Item {
-    enum Kind { kReport, kSilence, kFail, kLost } kind;
+    enum Kind { kReport, kSilence, kFail, kLost, kMode } kind;
     int64_t delayUs;
     Bytes bytes;
   };

@@ -254,6 +254,12 @@ TEST_F(ProgramTest, NoRemoteExitsOneWithItsMessage) {
   run.Start("absent\n", Display());
   EXPECT_EQ(run.Wait(), 1);
   EXPECT_EQ(run.Err(), "Wii-Remote not found.\n");
+  // The first model is looked for, then the newer one.
+  std::vector<std::string> opens;
+  for (const std::string& line : run.Log()) {
+    if (line.rfind("open ", 0) == 0) opens.push_back(line);
+  }
+  EXPECT_EQ(opens, (std::vector<std::string>{"open 057e 0306", "open 057e 0330"}));
   EXPECT_TRUE(run.Writes().empty());
   EXPECT_EQ(run.Out(), "");
 }
@@ -330,11 +336,16 @@ TEST_F(ProgramTest, InfraredPointsMoveTheRealCursor) {
 }
 
 TEST_F(ProgramTest, OneHeldScrollsInWholeNotchesAndPlusRumblesPerPress) {
+  // Reports in mode 0x33, the one the tool selected: the rumble pulses take
+  // long enough for reports of another mode to make it select 0x33 again.
+  auto report = [](const char* buttons) {
+    return std::string("report 33 ") + buttons + " 80 80 80 ff ff ff ff ff ff\n";
+  };
   std::string script = std::string(kProbeReport) + kAwaitLoop;
-  for (int i = 0; i < 15; ++i) script += "report 30 00 02\n";  // One held
-  script += "report 30 00 00\nreport 30 10 00\nreport 30 00 00\nreport 30 10 00\n";  // Plus twice
-  script += "report 30 00 00\n";
-  script += kHome;
+  for (int i = 0; i < 15; ++i) script += report("00 02");  // One held
+  script += report("00 00") + report("10 00") + report("00 00") + report("10 00");  // Plus twice
+  script += report("00 00");
+  script += report("00 80");  // Home
   ToolRun run;
   run.Start(script, Display());
   EXPECT_EQ(run.Wait(), 0);

@@ -62,7 +62,25 @@ normal_path_stage() {
     stage == 2 && $2 == 176 && $1 > 468 { stage = 3; rightX = $1; next }
     stage == 3 && $1 >= rightX && $2 > 276 { stage = 4; downX = $1; next }
     stage == 4 && $1 >= 783 && $1 <= 788 && $2 >= 321 && $2 <= 326 { stage = 5 }
-    END { print stage }' "$1"
+    END { print stage + 0 }' "$1"
+}
+
+# expect_normal_run CASE: the tool's console, exit code, cursor path and
+# buttons for a remote that plays scenarios/normal.scn.
+expect_normal_run() {
+  { cat "$expected/banner.txt"; printf 'IR-Track NG\nIR-Track Ok\nIR-Track NG\nIR-Track Ok\n'; } > "$work/want"
+  section "$1" console > "$work/got"
+  expect_same "console text" "$work/want" "$work/got"
+  expect_exit "$1" 0
+  local stage
+  cursor_path "$1" > "$work/cursor"
+  stage=$(normal_path_stage "$work/cursor")
+  [ "$stage" = 5 ] || fail "cursor path stopped at stage $stage of 5 (see the observer lines)"
+  # Clicks: B (left), A (right), One (wheel up), Plus (wheel down), Minus
+  # (wheel up), Two (wheel down), every button released.
+  local runs
+  runs=$(button_runs "$1")
+  [ "$runs" = "1 3 4 5 4 5" ] || fail "buttons '$runs', expected '1 3 4 5 4 5'"
 }
 
 finish_case() {

@@ -2,7 +2,15 @@
 // through /dev/uhid. It plays a scenario file (buttons held, where it points,
 // silence, disconnect) and logs every output report it receives.
 //
-//   virtual-remote SCENARIO-FILE
+//   virtual-remote [--product 0x0330] [--bluetooth] [--clock-on-signal] SCENARIO-FILE
+//
+// It presents product 0x0306, the first model, or with --product 0x0330 the
+// newer one. It appears on the USB bus, where the generic HID driver binds
+// it; with --bluetooth on the Bluetooth bus, as a real remote does, where the
+// kernel's own driver for the remote (hid-wiimote) binds it and talks to it
+// too. The scenario's times count from the first open of the device, or with
+// --clock-on-signal from the first SIGUSR1 (the kernel's driver opens the
+// device as soon as it binds it, long before a program does).
 //
 // The log goes to standard output, one line per event, each starting with the
 // seconds since the remote was created. Output reports read
@@ -17,6 +25,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -28,16 +37,19 @@
 namespace {
 
 constexpr uint16_t kVendor = 0x057E;
-constexpr uint16_t kProduct = 0x0306;
+constexpr uint16_t kProducts[] = {0x0306, 0x0330};  // the first model, the newer one
 // The USB bus: on the Bluetooth bus the kernel keeps this vendor and product
 // for its own driver of the remote, and the generic driver refuses it.
-constexpr uint16_t kBus = 0x03;  // BUS_USB
+constexpr uint16_t kBusUsb = 0x03;        // BUS_USB
+constexpr uint16_t kBusBluetooth = 0x05;  // BUS_BLUETOOTH
 // A remote with data reports about every 10 ms.
 constexpr int kReportPeriodMs = 10;
 
 volatile sig_atomic_t stopRequested = 0;
+volatile sig_atomic_t clockSignal = 0;
 
 void OnStop(int) { stopRequested = 1; }
+void OnClock(int) { clockSignal = 1; }
 
 double startSeconds = 0.0;
 
@@ -48,7 +60,7 @@ double Now() {
 }
 
 void Log(const std::string& text) {
-  std::printf("%8.3f %s\n", Now() - startSeconds, text.c_str());
+  std::printf("%9.4f %s\n", Now() - startSeconds, text.c_str());
   std::fflush(stdout);
 }
 
@@ -109,7 +121,7 @@ bool RefuseRequest(int fd, uint32_t replyType, uint32_t id) {
   return WriteEvent(fd, reply);
 }
 
-bool CreateDevice(int fd) {
+bool CreateDevice(int fd, uint16_t bus, uint16_t product) {
   uhid_event ev;
   std::memset(&ev, 0, sizeof ev);
   ev.type = UHID_CREATE2;
@@ -120,9 +132,9 @@ bool CreateDevice(int fd) {
   const std::vector<uint8_t> rd = ReportDescriptor();
   std::memcpy(ev.u.create2.rd_data, rd.data(), rd.size());
   ev.u.create2.rd_size = static_cast<uint16_t>(rd.size());
-  ev.u.create2.bus = kBus;
+  ev.u.create2.bus = bus;
   ev.u.create2.vendor = kVendor;
-  ev.u.create2.product = kProduct;
+  ev.u.create2.product = product;
   return WriteEvent(fd, ev);
 }
 
@@ -159,6 +171,7 @@ struct Player {
   size_t nextStep = 0;
   bool started = false;     // the kernel has taken the device
   double clockStart = -1;   // when a program first opened it; -1 before
+  bool clockOnSignal = false;  // the clock starts at SIGUSR1 instead
   double nextReport = 0;    // when the next periodic report is due
   bool changed = false;     // state changed since the last report
 };
@@ -192,7 +205,7 @@ bool HandleEvent(Player* p, const uhid_event& ev, double now) {
       Log("stop");
       break;
     case UHID_OPEN:
-      if (p->clockStart < 0) p->clockStart = now;
+      if (p->clockStart < 0 && !p->clockOnSignal) p->clockStart = now;
       Log("open");
       break;
     case UHID_CLOSE:
@@ -272,13 +285,47 @@ int OpenUhid() {
 
 }  // namespace
 
+// The product number named by text ("0x0330"), when it is one of a remote's.
+bool ParseProduct(const char* text, uint16_t* product) {
+  char* end = nullptr;
+  const unsigned long value = std::strtoul(text, &end, 16);
+  if (end == text || *end != '\0') return false;
+  for (uint16_t known : kProducts) {
+    if (value == known) {
+      *product = known;
+      return true;
+    }
+  }
+  return false;
+}
+
 int main(int argc, char** argv) {
-  if (argc != 2 || argv[1][0] == '-') {
-    std::fprintf(stderr, "usage: virtual-remote SCENARIO-FILE\n");
+  uint16_t bus = kBusUsb;
+  uint16_t product = kProducts[0];
+  Player p;
+  int arg = 1;
+  for (; arg < argc && argv[arg][0] == '-'; ++arg) {
+    if (std::strcmp(argv[arg], "--bluetooth") == 0) {
+      bus = kBusBluetooth;
+    } else if (std::strcmp(argv[arg], "--clock-on-signal") == 0) {
+      p.clockOnSignal = true;
+    } else if (std::strcmp(argv[arg], "--product") == 0 && arg + 1 < argc) {
+      ++arg;
+      if (!ParseProduct(argv[arg], &product)) {
+        std::fprintf(stderr, "virtual-remote: the product is 0x0306 or 0x0330, not %s\n", argv[arg]);
+        return 2;
+      }
+    } else {
+      break;
+    }
+  }
+  if (arg != argc - 1 || argv[arg][0] == '-') {
+    std::fprintf(stderr,
+                 "usage: virtual-remote [--product 0x0306|0x0330] [--bluetooth] "
+                 "[--clock-on-signal] SCENARIO-FILE\n");
     return 2;
   }
-  Player p;
-  if (!ReadScenario(argv[1], &p.steps)) return 2;
+  if (!ReadScenario(argv[arg], &p.steps)) return 2;
   p.fd = OpenUhid();
   if (p.fd < 0) return 1;
 
@@ -287,22 +334,41 @@ int main(int argc, char** argv) {
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  action.sa_handler = OnClock;
+  sigaction(SIGUSR1, &action, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
   startSeconds = Now();
   RunSteps(&p, startSeconds);  // the steps at time 0 hold from the start
-  if (!CreateDevice(p.fd)) return 1;
-  Log("created 057e:0306");
+  if (!CreateDevice(p.fd, bus, product)) return 1;
+  char created[48];
+  std::snprintf(created, sizeof created, "created 057e:%04x%s", product,
+                bus == kBusBluetooth ? " on the Bluetooth bus" : "");
+  Log(created);
 
   int code = 0;
   while (!stopRequested) {
     const double now = Now();
+    if (clockSignal && p.clockStart < 0) {
+      p.clockStart = now;
+      Log("clock");
+    }
     RunSteps(&p, now);
     if (p.state.disconnect) {
       Log("disconnect");
       break;
     }
-    if (p.started && !p.state.silent) {
+    if (p.started && !p.state.silent && p.state.statusDue) {
+      // On its own, as when an extension is plugged in or out.
+      p.state.statusDue = false;
+      const vremote::Reply status = vremote::StatusReport(&p.state);
+      Log("status on its own");
+      if (!SendInput(p.fd, status.bytes)) {
+        code = 1;
+        break;
+      }
+    }
+    if (p.started && !p.state.silent && !p.state.awaitingMode) {
       const bool periodic = vremote::ReportsContinuously(p.state);
       if ((periodic && now >= p.nextReport) || p.changed) {
         uint8_t report[vremote::kInputReportSize];
@@ -317,7 +383,8 @@ int main(int argc, char** argv) {
     }
     // Sleep until the next report or scenario step, or an event from the kernel.
     double wake = now + 0.1;
-    if (p.started && !p.state.silent && vremote::ReportsContinuously(p.state) && p.nextReport < wake) {
+    if (p.started && !p.state.silent && !p.state.awaitingMode &&
+        vremote::ReportsContinuously(p.state) && p.nextReport < wake) {
       wake = p.nextReport;
     }
     if (p.nextStep < p.steps.size() && p.clockStart >= 0) {

@@ -53,16 +53,6 @@ void PutPoint(uint8_t* out, int x, int y) {
 
 void PutEmptyPoint(uint8_t* out) { out[0] = out[1] = out[2] = 0xFF; }
 
-Reply StatusReport(const RemoteState& state) {
-  Reply r = {};
-  r.bytes[0] = 0x20;
-  r.bytes[1] = state.buttons1;
-  r.bytes[2] = state.buttons2;
-  r.bytes[3] = static_cast<uint8_t>(state.leds | (state.camera1 ? 0x08 : 0x00));
-  r.bytes[6] = kBatteryLevel;
-  return r;
-}
-
 Reply Acknowledge(const RemoteState& state, uint8_t reportNumber) {
   Reply r = {};
   r.bytes[0] = 0x22;
@@ -71,6 +61,39 @@ Reply Acknowledge(const RemoteState& state, uint8_t reportNumber) {
   r.bytes[3] = reportNumber;
   r.bytes[4] = 0x00;  // no error
   return r;
+}
+
+// Answers a memory read (0x17) with read-data reports 0x21 of up to 16 bytes
+// each: buttons, then size - 1 in the high nibble and an error code in the low
+// nibble of byte 3, the low 16 bits of the address in bytes 4 and 5, the
+// data from byte 6. Nothing is plugged into the remote's extension port, so a
+// read of the extension's registers (0xA4xxxx, and 0xA6xxxx of an add-on
+// between remote and extension) fails with error 7; the camera's registers
+// read as written; everything else reads as zeros.
+void ReadMemory(const RemoteState& state, uint8_t space, uint32_t address, int size,
+                std::vector<Reply>* replies) {
+  constexpr uint8_t kErrorNoDevice = 0x07;
+  constexpr int kChunk = 16;
+  const bool registers = (space & 0x04) != 0;
+  const uint32_t block = address & 0xFF0000;
+  const bool nothingThere = registers && (block == 0xA40000 || block == 0xA60000);
+  for (int done = 0; done < size; done += kChunk) {
+    const int n = size - done < kChunk ? size - done : kChunk;
+    const uint32_t at = address + done;
+    Reply r = {};
+    r.bytes[0] = 0x21;
+    r.bytes[1] = state.buttons1;
+    r.bytes[2] = state.buttons2;
+    r.bytes[3] = static_cast<uint8_t>(((n - 1) << 4) | (nothingThere ? kErrorNoDevice : 0));
+    r.bytes[4] = static_cast<uint8_t>(at >> 8);
+    r.bytes[5] = static_cast<uint8_t>(at);
+    for (int i = 0; i < n && !nothingThere; ++i) {
+      const uint32_t a = at + i;
+      if (registers && (a & 0xFFFF00) == 0xB00000) r.bytes[6 + i] = state.cameraRegisters[a & 0xFF];
+    }
+    replies->push_back(r);
+    if (nothingThere) return;  // one error report ends the read
+  }
 }
 
 std::string Hex(uint8_t v) {
@@ -135,7 +158,7 @@ bool ParseScenario(const std::string& text, std::vector<Step>* steps, std::strin
         return false;
       }
     } else if (what == "no-points" || what == "silence" || what == "resume" ||
-               what == "disconnect") {
+               what == "disconnect" || what == "status") {
       if (w.size() != 2) {
         *error = where + what + " takes nothing more";
         return false;
@@ -143,15 +166,27 @@ bool ParseScenario(const std::string& text, std::vector<Step>* steps, std::strin
       step.kind = what == "no-points"   ? Step::kNoPoints
                   : what == "silence"   ? Step::kSilence
                   : what == "resume"    ? Step::kResume
+                  : what == "status"    ? Step::kStatus
                                         : Step::kDisconnect;
     } else {
       *error = where + "unknown '" + what +
-               "' (buttons, point, no-points, silence, resume, disconnect)";
+               "' (buttons, point, no-points, silence, resume, status, disconnect)";
       return false;
     }
     steps->push_back(step);
   }
   return true;
+}
+
+Reply StatusReport(RemoteState* state) {
+  Reply r = {};
+  r.bytes[0] = 0x20;
+  r.bytes[1] = state->buttons1;
+  r.bytes[2] = state->buttons2;
+  r.bytes[3] = static_cast<uint8_t>(state->leds | (state->camera1 ? 0x08 : 0x00));
+  r.bytes[6] = kBatteryLevel;
+  state->awaitingMode = true;
+  return r;
 }
 
 bool CameraReady(const RemoteState& state) {
@@ -185,6 +220,7 @@ std::string HandleOutputReport(RemoteState* state, const uint8_t* data, int size
       if (size < 3) return "report mode too short";
       const uint8_t mode = data[2];
       state->continuous = (data[1] & 0x04) != 0;
+      state->awaitingMode = false;
       if (mode == 0x30 || mode == 0x31 || mode == 0x33) {
         state->mode = mode;
         add("mode " + Hex(mode));
@@ -205,9 +241,19 @@ std::string HandleOutputReport(RemoteState* state, const uint8_t* data, int size
       add(state->camera2 ? "camera 2 on" : "camera 2 off");
       break;
     case 0x15:
-      replies->push_back(StatusReport(*state));
+      replies->push_back(StatusReport(state));
       add("status");
       break;
+    case 0x17: {
+      if (size < 7) return "memory read too short";
+      const uint32_t address = (uint32_t(data[2]) << 16) | (uint32_t(data[3]) << 8) | data[4];
+      const int length = (data[5] << 8) | data[6];
+      ReadMemory(*state, data[1] & 0xFE, address, length, replies);
+      char text[64];
+      std::snprintf(text, sizeof text, "read %02x:%06x, %d bytes", data[1] & 0xFE, address, length);
+      add(text);
+      break;
+    }
     case 0x16: {
       if (size < 7) return "register write too short";
       const uint8_t space = data[1] & 0xFE;  // bit 0 is the rumble
@@ -229,7 +275,14 @@ std::string HandleOutputReport(RemoteState* state, const uint8_t* data, int size
     }
     default:
       add("report " + Hex(number) + " ignored");
-      break;
+      return what;
+  }
+  // Bit 1 of the first byte asks for an acknowledgement of a report that has
+  // no answer of its own.
+  const bool answered = number == 0x15 || number == 0x16 || number == 0x17;
+  if ((data[1] & 0x02) != 0 && !answered) {
+    replies->push_back(Acknowledge(*state, number));
+    add("acknowledged");
   }
   return what;
 }
@@ -270,6 +323,7 @@ void ApplyStep(RemoteState* state, const Step& step) {
     case Step::kSilence: state->silent = true; break;
     case Step::kResume: state->silent = false; break;
     case Step::kDisconnect: state->disconnect = true; break;
+    case Step::kStatus: state->statusDue = true; break;
   }
 }
 

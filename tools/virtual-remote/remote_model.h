@@ -16,7 +16,7 @@ constexpr int kInputReportSize = 22;
 
 // One line of a scenario file.
 struct Step {
-  enum Kind { kButtons, kPoint, kNoPoints, kSilence, kResume, kDisconnect };
+  enum Kind { kButtons, kPoint, kNoPoints, kSilence, kResume, kDisconnect, kStatus };
   int atMs = 0;  // from the moment a program first opens the remote
   Kind kind = kButtons;
   uint8_t buttons1 = 0;
@@ -49,6 +49,10 @@ struct RemoteState {
   int y = 384;
   bool silent = false;
   bool disconnect = false;
+  bool statusDue = false;  // a status report is to go out on its own
+  // After a status report the remote sends no data reports until the host
+  // selects a report mode.
+  bool awaitingMode = false;
   // Running counter that makes the accelerometer jitter like a real one.
   unsigned jitter = 0;
 };
@@ -67,8 +71,13 @@ struct Reply {
   uint8_t bytes[kInputReportSize];
 };
 
+// The status report 0x20 (buttons, LEDs and camera flag, no extension,
+// battery); from now on the remote waits for a report mode.
+Reply StatusReport(RemoteState* state);
+
 // Handles one output report from the host. Replies (acknowledgement 0x22,
-// status 0x20, a report in a newly selected mode) are appended to *replies.
+// status 0x20, read data 0x21, a report in a newly selected mode) are
+// appended to *replies.
 // Returns a short description for the log of what changed, or "".
 std::string HandleOutputReport(RemoteState* state, const uint8_t* data, int size,
                                std::vector<Reply>* replies);

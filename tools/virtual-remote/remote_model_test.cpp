@@ -118,6 +118,56 @@ TEST(VirtualRemote, AcknowledgesRegisterWritesAndAnswersStatus) {
   EXPECT_NE(s.replies[0].bytes[6], 0);            // battery
   EXPECT_TRUE(Send(&state, {0x11, 0x20}).replies.empty());
   EXPECT_TRUE(Send(&state, {0x16, 0x04}).replies.empty());  // too short: ignored
+  // Bit 1 of the first byte asks for an acknowledgement.
+  s = Send(&state, {0x13, 0x06});
+  ASSERT_EQ(s.replies.size(), 1u);
+  EXPECT_EQ(s.replies[0].bytes[0], 0x22);
+  EXPECT_EQ(s.replies[0].bytes[3], 0x13);
+  EXPECT_EQ(s.what, "camera on, acknowledged");
+  EXPECT_EQ(Send(&state, {0x15, 0x02}).replies.size(), 1u) << "the status report only";
+}
+
+TEST(VirtualRemote, AnswersMemoryReadsWithNothingInTheExtensionPort) {
+  RemoteState state;
+  state.buttons1 = 0x08;
+  // The extension's and its add-on's identification: one error report each.
+  for (uint8_t high : {0xA4, 0xA6}) {
+    Sent s = Send(&state, {0x17, 0x04, high, 0x00, 0xFA, 0x00, 0x06});
+    ASSERT_EQ(s.replies.size(), 1u) << int(high);
+    const uint8_t want[] = {0x21, 0x08, 0x00, 0x57, 0x00, 0xFA};  // 6 bytes, error 7
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(s.replies[0].bytes[i], want[i]) << i;
+  }
+  // The camera's registers read back as written, 16 bytes per report.
+  Send(&state, RegisterWrite(0x06, 0x90));
+  Sent s = Send(&state, {0x17, 0x04, 0xB0, 0x00, 0x00, 0x00, 0x14});
+  ASSERT_EQ(s.replies.size(), 2u);
+  EXPECT_EQ(s.replies[0].bytes[3], 0xF0);  // 16 bytes, no error
+  EXPECT_EQ(s.replies[0].bytes[6 + 0x06], 0x90);
+  EXPECT_EQ(s.replies[1].bytes[3], 0x30);  // the last 4
+  EXPECT_EQ(s.replies[1].bytes[5], 0x10);
+  EXPECT_EQ(s.what, "read 04:b00000, 20 bytes");
+  EXPECT_TRUE(Send(&state, {0x17, 0x04, 0xA4}).replies.empty());  // too short
+}
+
+TEST(VirtualRemote, SendsNoDataAfterAStatusReportUntilAModeIsSelected) {
+  RemoteState state;
+  Send(&state, {0x12, 0x00, 0x33});
+  Sent s = Send(&state, {0x15, 0x00});
+  ASSERT_EQ(s.replies.size(), 1u);
+  EXPECT_EQ(s.replies[0].bytes[3] & 0x02, 0) << "no extension plugged in";
+  EXPECT_TRUE(state.awaitingMode);
+  s = Send(&state, {0x12, 0x00, 0x31});
+  EXPECT_FALSE(state.awaitingMode);
+  ASSERT_EQ(s.replies.size(), 1u);
+  EXPECT_EQ(s.replies[0].bytes[0], 0x31);
+  // A status report on its own, at a scenario step.
+  std::vector<Step> steps;
+  std::string error;
+  ASSERT_TRUE(ParseScenario("100 status\n", &steps, &error)) << error;
+  ApplyStep(&state, steps[0]);
+  EXPECT_TRUE(state.statusDue);
+  EXPECT_EQ(StatusReport(&state).bytes[0], 0x20);
+  EXPECT_TRUE(state.awaitingMode);
 }
 
 TEST(VirtualRemote, KeepsLedsAndRumble) {
@@ -175,7 +225,8 @@ TEST(VirtualRemote, ReadsScenarios) {
 TEST(VirtualRemote, ShippedScenariosRead) {
   const char* const files[] = {
       "tools/virtual-remote/demo.scn", "tests/vm/scenarios/normal.scn",
-      "tests/vm/scenarios/silent.scn", "tests/vm/scenarios/disconnect.scn"};
+      "tests/vm/scenarios/silent.scn", "tests/vm/scenarios/disconnect.scn",
+      "tests/vm/scenarios/driver-mode.scn", "tests/vm/scenarios/driver-kill.scn"};
   for (const char* file : files) {
     std::ifstream in(std::string(TREVANQUILL_SOURCE_DIR) + "/" + file);
     ASSERT_TRUE(in) << file;
