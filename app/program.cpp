@@ -50,7 +50,7 @@ void CameraBlock() {
 void ProbeWorker() {
   while (probeRun.load()) {
     probeActive.store(1);
-    const PollResult poll = PollInput();
+    const PollResult poll = PollInput(platform::kProbeReadLimitMs);
     if (poll == kPollDeviceLost) break;
     if (poll == kPollNoReport) continue;  // the read itself waited
     probeAccelX.store(remoteInput.accelX);

@@ -20,7 +20,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <thread>
 
 struct hid_device_ {
   int unused;
@@ -115,6 +114,15 @@ int Compose(unsigned char* data, size_t length, bool quit) {
   return static_cast<int>(copy);
 }
 
+// False when a signal cut the sleep short.
+bool SleepUntil(Clock::time_point wake) {
+  const auto left = wake - Clock::now();
+  if (left <= Clock::duration::zero()) return true;
+  const long long ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+  timespec t = {static_cast<time_t>(ns / 1000000000LL), static_cast<long>(ns % 1000000000LL)};
+  return clock_nanosleep(CLOCK_MONOTONIC, 0, &t, nullptr) == 0;
+}
+
 // A report when one is due by the deadline, else 0 after waiting for it.
 int Read(unsigned char* data, size_t length, int milliseconds) {
   std::unique_lock<std::mutex> lock(mutex);
@@ -135,7 +143,8 @@ int Read(unsigned char* data, size_t length, int milliseconds) {
     if (now >= limit) return 0;
     const Clock::time_point wake = waitingForMode || next > limit ? limit : next;
     lock.unlock();
-    std::this_thread::sleep_until(wake);
+    // As hidapi's poll(), the wait ends early, with -1, on a signal.
+    if (!SleepUntil(wake)) return -1;
     lock.lock();
   }
 }

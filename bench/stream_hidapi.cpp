@@ -10,8 +10,10 @@
 //                  not even Home.
 // BENCH_HID_LOG    file that receives, at hid_exit, one line per milestone
 //                  ("init T", "open T", "mode T", "config T", "setup-done T",
-//                  "first-read T") and one "report I T" per streamed report,
-//                  T in nanoseconds of CLOCK_MONOTONIC.
+//                  "first-read T", after the set-up "woken T" for the first
+//                  read that a signal ended and "leave T" for the last
+//                  buttons-only mode, 0 when none) and one "report I T" per
+//                  streamed report, T in nanoseconds of CLOCK_MONOTONIC.
 //
 // Before the set-up's last register write (0xB00033) every read gets a report
 // 0x31 with accelerometer data at once, which the link probe looks for.
@@ -45,6 +47,10 @@ long count = 0;
 const char* logPath = nullptr;
 
 long long initNs, openNs, modeNs, configNs, setupDoneNs, firstReadNs;
+// After the set-up: when a signal first ended a read's wait, and when the
+// tool last selected the buttons-only mode (the first thing it does after its
+// loop has returned).
+long long wokenNs, leaveNs;
 bool setupDone = false;
 long sent = 0;          // stream reports handed over
 bool homeSent = false;
@@ -104,6 +110,7 @@ void WriteLog() {
   if (f == nullptr) return;
   std::fprintf(f, "init %lld\nopen %lld\nmode %lld\nconfig %lld\nsetup-done %lld\nfirst-read %lld\n",
                initNs, openNs, modeNs, configNs, setupDoneNs, firstReadNs);
+  std::fprintf(f, "woken %lld\nleave %lld\n", wokenNs, leaveNs);
   for (long i = 0; i < sent; ++i) std::fprintf(f, "report %ld %lld\n", i, handedNs[i]);
   std::fclose(f);
 }
@@ -142,6 +149,7 @@ int hid_write(hid_device*, const unsigned char* data, size_t length) {
   const long long now = NowNs();
   if (modeNs == 0 && data[0] == 0x12) modeNs = now;
   if (configNs == 0 && data[0] == 0x11) configNs = now;
+  if (setupDone && length >= 3 && data[0] == 0x12 && data[2] == 0x30) leaveNs = now;
   // The set-up ends with camera register 0xB00033 written 0x33.
   if (!setupDone && length >= 7 && data[0] == 0x16 && data[2] == 0xB0 &&
       data[3] == 0x00 && data[4] == 0x33) {
@@ -170,7 +178,12 @@ int hid_read_timeout(hid_device*, unsigned char* data, size_t length, int millis
       due = -1;  // nothing ever again
     }
   }
-  if (due < 0 || due > limit) return SleepUntil(limit) ? 0 : -1;
+  if (due < 0 || due > limit) {
+    if (SleepUntil(limit)) return 0;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (setupDone && wokenNs == 0) wokenNs = NowNs();
+    return -1;
+  }
   if (due > start && !SleepUntil(due)) return -1;
   std::lock_guard<std::mutex> lock(mutex);
   if (sent < count) {

@@ -12,6 +12,9 @@
 //                                   SECONDS once it runs its loop, the remote
 //                                   streaming at RATE (0: sending nothing)
 //   tool_bench startup RUNS         from exec to the loop's first read, split
+//   tool_bench esc RUNS             Esc typed on a pseudo-terminal while the
+//                                   remote is quiet: to the read's end, the
+//                                   loop's return and the process's exit
 //
 // Each prints one line of "key=value" words for bench/run-all.sh.
 #include <X11/Xlib.h>
@@ -19,6 +22,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -62,7 +66,7 @@ struct ToolRun {
 
 // withDisplay false: the tool gets no DISPLAY, so it ends right after its
 // start (process start and loading only).
-ToolRun StartTool(long rate, long count, bool withDisplay = true) {
+ToolRun StartTool(long rate, long count, bool withDisplay = true, int stdinFd = -1) {
   ToolRun run;
   char pattern[] = "/tmp/trevanquill-bench-XXXXXX";
   run.dir = mkdtemp(pattern);
@@ -84,7 +88,11 @@ ToolRun StartTool(long rate, long count, bool withDisplay = true) {
   run.pid = fork();
   if (run.pid < 0) std::abort();
   if (run.pid == 0) {
-    dup2(in[0], 0);
+    // On a terminal of its own, in a session of its own, as a tool started
+    // in a terminal is. (Only there: a session of its own also gives the tool
+    // a scheduling group of its own, which would change the other measures.)
+    if (stdinFd >= 0) setsid();
+    dup2(stdinFd >= 0 ? stdinFd : in[0], 0);
     close(in[0]);
     close(in[1]);
     const int out = open("/dev/null", O_WRONLY);
@@ -378,6 +386,49 @@ int Cpu(long rate, long seconds) {
   return code == 0 ? 0 : 1;
 }
 
+// ------------------------------------------------------------ Esc
+
+// Esc typed on a pseudo-terminal while the remote sends nothing: from the
+// byte written to the read's wait ended (the stand-in notes it), to the
+// loop's return (the buttons-only mode written right after it) and to the
+// process's exit.
+int Esc(int runs) {
+  std::vector<double> woken, left, exited;
+  int failures = 0;
+  for (int r = 0; r < runs; ++r) {
+    int master, slave;
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) std::abort();
+    ToolRun run = StartTool(100, 0, true, slave);
+    close(slave);
+    SleepMs(900);  // start-up and set-up (about 0.5 s); then the read waits
+    const long long typed = NowNs();
+    if (write(master, "\x1b", 1) != 1) std::abort();
+    int status = 0;
+    waitpid(run.pid, &status, 0);
+    const long long exit = NowNs();
+    run.pid = -1;
+    close(run.keys);
+    const HidLog log = ReadHidLog(run);
+    Cleanup(run);
+    close(master);
+    const long long w = log.milestones.count("woken") ? log.milestones.at("woken") : 0;
+    const long long l = log.milestones.count("leave") ? log.milestones.at("leave") : 0;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || w < typed || l < typed) {
+      ++failures;
+      continue;
+    }
+    woken.push_back((w - typed) / 1e3);
+    left.push_back((l - typed) / 1e3);
+    exited.push_back((exit - typed) / 1e3);
+  }
+  std::printf("esc runs=%d failures=%d woken_median_us=%.0f woken_p99_us=%.0f "
+              "loop_median_us=%.0f loop_p99_us=%.0f exit_median_us=%.0f exit_p99_us=%.0f\n",
+              runs, failures, Percentile(woken, 0.5), Percentile(woken, 0.99),
+              Percentile(left, 0.5), Percentile(left, 0.99), Percentile(exited, 0.5),
+              Percentile(exited, 0.99));
+  return failures == 0 ? 0 : 1;
+}
+
 // ------------------------------------------------------------ start-up
 
 int Startup(int runs) {
@@ -437,7 +488,11 @@ int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "startup") == 0) {
     return Startup(std::atoi(argv[2]));
   }
+  if (argc == 3 && std::strcmp(argv[1], "esc") == 0) {
+    return Esc(std::atoi(argv[2]));
+  }
   std::fprintf(stderr,
-               "usage: tool_bench latency RATE COUNT | cpu RATE SECONDS | startup RUNS\n");
+               "usage: tool_bench latency RATE COUNT | cpu RATE SECONDS | startup RUNS |"
+               " esc RUNS\n");
   return 2;
 }

@@ -92,8 +92,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(!desktop.leftPressed && !desktop.rightPressed);
   Check(desktop.buttonEventsOutOfTurn == 0);
   Check(desktop.cursorReads <= remote.reportsRead);
-  const int64_t limitUs = platform::kReadTimeLimitMs * 1000LL;
-  Check(remote.reads <= items + fake::NowUs() / limitUs + 2);
+  const int64_t limitUs = platform::kProbeReadLimitMs * 1000LL;
+  Check(remote.reads <= items + fake::NowUs() / limitUs + remote.readsEnded + 2);
   if (!remote.written.empty()) Check((remote.written.back().bytes[1] & 0x01) == 0);
   if (remoteInput.irSeen) {
     Check(InRange(remoteInput.ir1X) && InRange(remoteInput.ir1Y) &&

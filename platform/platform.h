@@ -18,14 +18,29 @@ namespace platform {
 // Size of the tool's report buffers. A backend never reads or writes past it.
 constexpr int kReportBufferSize = 256;
 
-// How long one read waits for the remote's next report. The remote reports
-// about every 10 ms while anything changes, and only on change otherwise; the
-// limit lets the control loop look at the console while the remote is quiet
-// and lets the probe worker leave its loop by itself. Each turn of the limit
-// wakes the tool, and a wake-up costs far more than the check it makes: 50 ms
-// keeps a quiet tool at 20 wake-ups a second while Esc is still seen within a
-// twentieth of a second (a signal ends the wait at once).
-constexpr int kReadTimeLimitMs = 50;
+// How long a read waits for the remote's next report. The remote reports
+// about every 10 ms while anything changes and only on change otherwise, so a
+// quiet remote may send nothing for hours. The control loop's read has no
+// time limit (kNoTimeLimit), so that nothing wakes the tool unless something
+// happened: such a read ends, without a report, as soon as a console key is
+// waiting, a stop request has come (SIGINT, SIGTERM, SIGHUP; Ctrl+C,
+// Ctrl+Break, the console closing) or the desktop has gone away (the X server
+// closed the connection), and the loop's next pass sees it. A report that is
+// already there when the read starts is taken first.
+constexpr int kNoTimeLimit = -1;
+
+// Two reads keep a bound, and wait it out unless a report comes (a signal may
+// end them early):
+// - the probe worker's, kProbeReadLimitMs: the worker looks at probeRun after
+//   every read, so it leaves its loop within this time of the probe's end,
+//   far inside the 400 ms of the set-up that follows; a silent remote costs
+//   the probe 2 or 3 wake-ups, once per run;
+// - the control loop's while it wants to select the report mode again and
+//   may not yet (at most one selection per kModeKeepMs, or a selection that
+//   did not reach the remote): the remote may send nothing until it has the
+//   mode, so the read waits until the next selection is due, one wake-up per
+//   try and only then; Esc is seen within that time.
+constexpr int kProbeReadLimitMs = 50;
 
 // Opens the HID device with these vendor and product numbers; -1 when there
 // is none (or it cannot be opened).
@@ -33,12 +48,14 @@ HidHandle OpenHidHandle(uint16_t vendor, uint16_t product);
 
 enum ReadOutcome {
   kReadReport = 0,      // a report is in the buffer; its length is in *resultSlot
-  kReadNoReport = 1,    // the time limit ran out, or the read failed once
+  kReadNoReport = 1,    // the time limit ran out, the wait was ended by a key,
+                        // a stop request or a lost desktop, or the read failed once
   kReadDeviceLost = 2,  // the device is gone for good
 };
 
-// Waits at most timeLimitMs for the device's next input report and places it
-// in buffer (report number in byte 0, at most kReportBufferSize bytes).
+// Waits at most timeLimitMs (kNoTimeLimit: until a report comes or the wait
+// is ended as said above) for the device's next input report and places it in
+// buffer (report number in byte 0, at most kReportBufferSize bytes).
 // *resultSlot receives the number of bytes placed (0 when none).
 ReadOutcome ReadReport(HidHandle handle, uint8_t* buffer, int32_t* resultSlot,
                        int timeLimitMs);

@@ -111,6 +111,18 @@ void KeepReportMode(ModeKeeper* k) {
   k->otherMode = false;
 }
 
+// How long the read may wait: without a limit, unless a selection is wanted
+// (the remote may send nothing until it has one); then until the selection is
+// due, so that each try costs one wake-up.
+int ModeWaitMs(const ModeKeeper* k) {
+  if (!k->afterStatus && !k->otherMode) return platform::kNoTimeLimit;
+  const int64_t frequency = platform::QueryFrequency();
+  const int64_t due = k->lastCount + kModeKeepMs * frequency / 1000;
+  const int64_t left = due - platform::QueryCounter();
+  if (left <= 0) return 1;
+  return static_cast<int>((left * 1000 + frequency - 1) / frequency);
+}
+
 LoopEnd RunPasses(ButtonState* s) {
   IrPointingState irState = InitialIrPointingState();
   DpadMotionState dpadState = InitialDpadMotionState();
@@ -120,11 +132,11 @@ LoopEnd RunPasses(ButtonState* s) {
       return kLoopQuit;
     }
     if (platform::DesktopLost()) return kLoopDesktopLost;
-    const PollResult poll = PollInput();
+    const PollResult poll = PollInput(ModeWaitMs(&keeper));
     if (poll == kPollDeviceLost) return kLoopDeviceLost;
     if (poll == kPollReport) NoteReport(&keeper);
     KeepReportMode(&keeper);
-    if (poll == kPollNoReport) continue;  // the read waited; nothing to act on
+    if (poll == kPollNoReport) continue;  // nothing to act on; the checks above look again
     // A report without data (a status report among them) runs its pass as
     // any report does, on the buttons as they were.
     if (HomeAlone(remoteInput.buttons2)) return kLoopQuit;

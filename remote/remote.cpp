@@ -93,10 +93,9 @@ bool DecodeReport(const uint8_t* buffer, int length, RemoteInput* input) {
   return true;
 }
 
-PollResult PollInput() {
+PollResult PollInput(int timeLimitMs) {
   const platform::ReadOutcome outcome =
-      platform::ReadReport(hidHandle, inputReport, &readResultSlot,
-                           platform::kReadTimeLimitMs);
+      platform::ReadReport(hidHandle, inputReport, &readResultSlot, timeLimitMs);
   if (outcome == platform::kReadDeviceLost) return kPollDeviceLost;
   if (outcome != platform::kReadReport) return kPollNoReport;
   int length = readResultSlot;

@@ -75,12 +75,13 @@ int SelectButtonsAccelMode();
 
 enum PollResult {
   kPollReport = 0,      // a report was read (and decoded, if it carries data)
-  kPollNoReport = 1,    // nothing arrived within the read's time limit
+  kPollNoReport = 1,    // nothing arrived: the limit ran out or the wait was ended
   kPollDeviceLost = 2,  // the remote is gone for good
 };
 
-// Reads one input report and decodes it into remoteInput.
-PollResult PollInput();
+// Reads one input report, waiting at most timeLimitMs for it (see
+// platform::ReadReport), and decodes it into remoteInput.
+PollResult PollInput(int timeLimitMs = platform::kNoTimeLimit);
 
 // Decodes the report of the given length in buffer into input. Reports outside
 // 0x30 to 0x3F, and reports shorter than the fields their number names, change

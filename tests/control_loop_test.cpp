@@ -148,14 +148,58 @@ TEST_F(ControlLoop, ThreeKeysWaitingTheLastEscEndsOnTheThirdPass) {
   EXPECT_THAT(Effects(), ElementsAre(kWheelUp, kWheelUp));
 }
 
-TEST_F(ControlLoop, EscEndsTheLoopWhileTheRemoteIsSilent) {
-  desktop.KeyAt(500, platform::kKeyEsc);
+// While the remote is silent the loop's read waits without a time limit, and
+// whatever ends the run ends that wait: one read, no wake-up before it.
+struct SilentEndCase {
+  const char* name;
+  void (*event)(fake::RecordedDesktop&);  // at 500 s
+  LoopEnd end;
+};
+void PrintTo(const SilentEndCase& c, std::ostream* os) { *os << c.name; }
+
+const SilentEndCase kSilentEndCases[] = {
+    {"Esc", [](fake::RecordedDesktop& d) { d.KeyAt(500000, platform::kKeyEsc); }, kLoopQuit},
+    {"a stop request", [](fake::RecordedDesktop& d) { d.StopRequestAt(500000); }, kLoopQuit},
+    {"the desktop lost", [](fake::RecordedDesktop& d) { d.lostAtUs = 500000000; },
+     kLoopDesktopLost},
+};
+
+class SilentEnds : public ControlLoop,
+                   public ::testing::WithParamInterface<SilentEndCase> {};
+
+TEST_P(SilentEnds, TheWaitWithoutALimitEndsAtOnce) {
+  Press(0, 0x08);  // A held: released on the way out
+  GetParam().event(desktop);
+  EXPECT_EQ(RunControlLoop(), GetParam().end);
+  EXPECT_EQ(remote.reads, 2) << "the report, then one wait";
+  EXPECT_EQ(remote.unlimitedReads, 2);
+  EXPECT_EQ(remote.readsEnded, 1);
+  EXPECT_EQ(fake::NowUs(), 500000000) << "the wait ended when the event came";
+  EXPECT_FALSE(remote.timeCapHit);
+  EXPECT_THAT(Effects(), ElementsAre(kRightDown, kRightUp));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, SilentEnds, ::testing::ValuesIn(kSilentEndCases),
+                         CaseName());
+
+TEST_F(ControlLoop, OtherKeysEndTheWaitAndTheNextWaitGoesOn) {
+  desktop.KeyAt(1000, 'x');
+  desktop.KeyAt(3000, platform::kKeyEsc);
   EXPECT_EQ(RunControlLoop(), kLoopQuit);
-  // The reads waited for the remote in turns of the read's time limit: the
-  // loop did not spin while nothing came.
-  EXPECT_LE(remote.reads, 500 / platform::kReadTimeLimitMs + 1);
-  EXPECT_GE(fake::NowUs(), 500000);
-  EXPECT_LT(fake::NowUs(), 500000 + platform::kReadTimeLimitMs * 1000 + 1000);
+  // One wait up to 'x', which the next pass drops, one up to Esc.
+  EXPECT_EQ(remote.reads, 2);
+  EXPECT_EQ(remote.readsEnded, 2);
+  EXPECT_EQ(fake::NowUs(), 3000000);
+}
+
+TEST_F(ControlLoop, AReportThatIsAlreadyThereComesBeforeAWaitingKey) {
+  Press(0, kButtonOne);
+  desktop.KeysWaiting({'x'});
+  Press(0, kButtonOne, 2);
+  desktop.KeyAt(50, platform::kKeyEsc);
+  EXPECT_EQ(RunControlLoop(), kLoopQuit);
+  EXPECT_THAT(Effects(), ElementsAre(kWheelUp, kWheelUp, kWheelUp));
+  EXPECT_EQ(remote.readsEnded, 1) << "only the wait after the last report";
 }
 
 TEST_F(ControlLoop, EscWhileButtonsAreHeldReleasesThem) {
@@ -234,13 +278,14 @@ TEST_F(StatusReport, EveryStatusReportSelectsTheModeOnceAtMostOncePerInterval) {
   EXPECT_THAT(Effects(), ElementsAre(kRightDown, kRightUp));
   EXPECT_EQ(remote.statusSilences, 3);
   // The first at once; the two that came within the interval after a
-  // selection waited for it to pass (the remote sent nothing meanwhile).
+  // selection waited for it to pass (the remote sent nothing meanwhile, and
+  // the read waited just until then).
   ASSERT_EQ(remote.written.size(), 6u);
   EXPECT_LT(remote.written[0].atUs, 1000);
   for (size_t i : {2u, 4u}) {
     const int64_t gap = remote.written[i].atUs - remote.written[i - 2].atUs;
     EXPECT_GE(gap, kModeKeepMs * 1000);
-    EXPECT_LE(gap, (kModeKeepMs + platform::kReadTimeLimitMs) * 1000 + 1000);
+    EXPECT_LE(gap, kModeKeepMs * 1000 + 1000);
   }
 }
 
@@ -258,11 +303,13 @@ TEST_F(StatusReport, AModeThatDoesNotReachTheRemoteIsSentAgain) {
   ASSERT_EQ(remote.written.size(), 4u);
   EXPECT_FALSE(remote.written[1].ok);
   EXPECT_TRUE(remote.written[2].ok);
-  // One try per interval, at the first read after it that waited out its
-  // time limit: no spinning.
+  // One try per interval: the read waits until the next try is due (no
+  // spinning, and no wait for good on a remote that sends nothing until the
+  // mode arrives), and only then is it bounded.
   const int64_t gap = remote.written[2].atUs - remote.written[1].atUs;
   EXPECT_GE(gap, kModeKeepMs * 1000);
-  EXPECT_LE(gap, (kModeKeepMs + platform::kReadTimeLimitMs) * 1000 + 1000);
+  EXPECT_LE(gap, kModeKeepMs * 1000 + 1000);
+  EXPECT_EQ(remote.reads - remote.unlimitedReads, 2) << "bounded while the mode was wanted";
   EXPECT_THAT(Effects(), ElementsAre(kLeftDown, kLeftUp));
 }
 
@@ -372,7 +419,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, ModeAtStart, ::testing::ValuesIn(kStartCases), C
 TEST_F(ModeKept, OneReportOfAModeThatReportsOnChangeOnlyIsEnough) {
   // Mode 0x30 reports only when a button changes: one report, within the
   // loop's first interval, then silence. The selection waits for the interval
-  // and comes at the first read after it that waited out its time limit.
+  // and comes when it is over: the read waits just that long.
   Points(512, 512, 5);
   remote.SwitchesMode(0x30);
   remote.Sends(Buttons(0, 0), 10);
@@ -382,7 +429,7 @@ TEST_F(ModeKept, OneReportOfAModeThatReportsOnChangeOnlyIsEnough) {
   EXPECT_THAT(remote.WrittenBytes(), ElementsAre(kMode33));
   ASSERT_EQ(ModeTimes().size(), 1u);
   EXPECT_GE(ModeTimes()[0], kModeKeepMs * 1000);
-  EXPECT_LE(ModeTimes()[0], (kModeKeepMs + platform::kReadTimeLimitMs) * 1000 + 1000);
+  EXPECT_LE(ModeTimes()[0], kModeKeepMs * 1000 + 1000);
 }
 
 TEST_F(ControlLoop, RemoteGoneEndsTheLoopAndReleasesButtons) {
@@ -399,7 +446,8 @@ TEST_F(ControlLoop, DesktopGoneEndsTheLoop) {
   remote.Silent(1000);
   EXPECT_EQ(RunControlLoop(), kLoopDesktopLost);
   EXPECT_THAT(Effects(), ElementsAre(kRightDown, kRightUp));
-  EXPECT_LE(remote.reads, 100 / platform::kReadTimeLimitMs + 2);
+  EXPECT_EQ(remote.reads, 2);
+  EXPECT_EQ(fake::NowUs(), 100000);
 }
 
 }  // namespace

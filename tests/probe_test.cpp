@@ -92,10 +92,11 @@ TEST_F(Probe, StartsFromAClearedAccelerometerByte) {
 TEST_F(Probe, TheWorkerStopsReadingSoonAfterASilentProbe) {
   remote.Silent(10000);
   EXPECT_EQ(ProbeAndStop(), 0);
-  // The worker reads in turns of the read's time limit and leaves its loop at
-  // the first turn that ends after the probe time.
-  EXPECT_LE(fake::NowUs(), 100000 + platform::kReadTimeLimitMs * 1000 + 2000);
-  EXPECT_LE(remote.reads, 100 / platform::kReadTimeLimitMs + 2);
+  // The worker reads in turns of its read's bound and leaves its loop at the
+  // first turn that ends after the probe time.
+  EXPECT_LE(fake::NowUs(), 100000 + platform::kProbeReadLimitMs * 1000 + 2000);
+  EXPECT_LE(remote.reads, 100 / platform::kProbeReadLimitMs + 2);
+  EXPECT_EQ(remote.unlimitedReads, 0);
 }
 
 TEST_F(Probe, AWorkerThatCannotStartFailsTheProbe) {

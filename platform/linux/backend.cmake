@@ -38,6 +38,7 @@ add_library(trevanquill_desktop STATIC
   ${CMAKE_CURRENT_LIST_DIR}/desktop_uinput.cpp
   ${CMAKE_CURRENT_LIST_DIR}/desktop_x11.cpp
   ${CMAKE_CURRENT_LIST_DIR}/system.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/wait_watch.cpp
   ${XDG_OUTPUT_DIR}/xdg-output-unstable-v1-protocol.c
   ${XDG_OUTPUT_DIR}/xdg-output-unstable-v1-client-protocol.h)
 target_include_directories(trevanquill_desktop PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})

@@ -29,6 +29,9 @@ constexpr int kPendingSize = 64;
 uint8_t pending[kPendingSize];
 int pendingStart = 0;
 int pendingEnd = 0;
+// The last read filled all the room there was: more bytes may wait in the
+// input.
+bool moreMayWait = false;
 
 volatile sig_atomic_t stopRequested = 0;
 std::atomic<int> signalsSeen{0};
@@ -58,6 +61,8 @@ void OnStopSignal(int sig) {
     return;
   }
   stopRequested = 1;
+  // The signal may have come just before a read began to wait.
+  linuxbackend::NoteWaitEvent();
 }
 
 void OnFatalSignal(int sig) { DieBySignal(sig); }
@@ -84,6 +89,7 @@ bool FillPending(int waitMs) {
   if ((p.revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) == 0) return false;
   const ssize_t got = read(inputFd, pending + pendingEnd, kPendingSize - pendingEnd);
   if (got > 0) {
+    moreMayWait = got == kPendingSize - pendingEnd;
     pendingEnd += static_cast<int>(got);
     return true;
   }
@@ -126,6 +132,7 @@ void StartConsole(int inFd) {
   inputFd = inFd;
   inputEnded = false;
   pendingStart = pendingEnd = 0;
+  moreMayWait = false;
   if (fcntl(inFd, F_GETFD) < 0) {
     inputEnded = true;
     return;
@@ -169,6 +176,11 @@ void RemoveSignalHandlers() {
 
 bool StopRequested() { return stopRequested != 0; }
 int SignalsSeen() { return signalsSeen.load(); }
+void CountSignal() { signalsSeen.fetch_add(1); }
+
+int ConsoleWaitFd() { return inputEnded ? -1 : inputFd; }
+
+bool ConsoleKeyBuffered() { return !PendingEmpty() || (moreMayWait && !inputEnded); }
 void ClearStopRequest() { stopRequested = 0; }
 
 }  // namespace linuxbackend

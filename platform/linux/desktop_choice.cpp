@@ -91,6 +91,8 @@ void StopDesktop() {
   CloseDesktop();
 }
 
+int DesktopWaitFd() { return UinputDesktopOpen() ? CompositorWaitFd() : X11WaitFd(); }
+
 }  // namespace linuxbackend
 
 // While the virtual pointer is there, it has the calls; otherwise the X11

@@ -262,16 +262,6 @@ namespace {
 bool pointerOpen = false;
 bool compositorGone = false;
 linuxbackend::UinputPointer pointer;
-// The compositor is asked for news (monitors changed, connection lost) at
-// most this often: the check is a system call, and a pass must stay cheap.
-constexpr int64_t kCompositorCheckNs = 100 * 1000000LL;
-int64_t lastCheck = 0;
-
-int64_t NowNs() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
 
 }  // namespace
 
@@ -304,7 +294,6 @@ bool OpenUinputDesktop(int absFd) {
 void StartUinputPointer(int absFd, int relFd, DesktopBox box) {
   pointer = NewUinputPointer(absFd, relFd, box);
   compositorGone = false;
-  lastCheck = NowNs();
   pointerOpen = true;
 }
 
@@ -326,11 +315,11 @@ void CloseUinputDesktop() {
 
 namespace platform::uinput {
 
+// Asked on every pass: one poll() of the compositor's connection. A read
+// that waits without a time limit is ended by that connection's end, and the
+// pass right after it must see the end.
 bool DesktopLost() {
   if (!pointerOpen || compositorGone) return compositorGone;
-  const int64_t now = NowNs();
-  if (now - lastCheck < kCompositorCheckNs) return false;
-  lastCheck = now;
   if (linuxbackend::UpdateCompositor(&compositorGone) && !compositorGone) {
     const linuxbackend::DesktopBox box = linuxbackend::CompositorDesktop();
     // With every monitor gone the last layout stays.

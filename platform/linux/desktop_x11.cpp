@@ -133,6 +133,10 @@ bool DesktopGone() {
   return gone;
 }
 
+// Only the connection's end is watched; the replies that arrive on it
+// during a pass are Xlib's.
+int X11WaitFd() { return Usable() ? ConnectionNumber(display) : -1; }
+
 int ClampCoordinate(int value) { return Clamp(value, -32768, 32767); }
 
 int TakeWheelNotches(int32_t* accumulator, int32_t amount) {

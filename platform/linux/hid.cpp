@@ -40,14 +40,25 @@ ReadOutcome ReadReport(HidHandle handle, uint8_t* buffer, int32_t* resultSlot,
   hid_device* device = Device(handle);
   if (device == nullptr) return kReadDeviceLost;
   const int signalsBefore = linuxbackend::SignalsSeen();
-  const int got = hid_read_timeout(device, buffer, kReportBufferSize, timeLimitMs);
+  int got;
+  if (timeLimitMs == kNoTimeLimit) {
+    // hidapi's own unlimited read is a plain read(), which the signal that
+    // ends the wait would restart (SA_RESTART); its poll() is never
+    // restarted, so the read takes hidapi's longest time limit instead.
+    const int waitMs = linuxbackend::BeginEndableWait();
+    got = hid_read_timeout(device, buffer, kReportBufferSize, waitMs);
+    linuxbackend::FinishEndableWait();
+  } else {
+    got = hid_read_timeout(device, buffer, kReportBufferSize, timeLimitMs);
+  }
   if (got > 0) {
     *resultSlot = got;
     return kReadReport;
   }
   if (got == 0) return kReadNoReport;
-  // hidapi does not retry a wait that a signal interrupted; that is not the
-  // remote going away (the signal itself is looked at by the loop).
+  // hidapi does not retry a wait that a signal interrupted (a stop signal, or
+  // the watcher ending the wait); that is not the remote going away (what
+  // ended the wait is looked at by the loop).
   if (linuxbackend::SignalsSeen() != signalsBefore) return kReadNoReport;
   return kReadDeviceLost;
 }

@@ -28,6 +28,14 @@ constexpr int32_t kWheelNotchUnits = 120;
 // True once the X server has gone away during the run.
 bool DesktopGone();
 
+// The desktop's connection, whose end (the X server or the Wayland
+// compositor closing it) ends a read that waits without a time limit; -1 when
+// there is none.
+int DesktopWaitFd();
+// The same for each desktop.
+int X11WaitFd();
+int CompositorWaitFd();
+
 // ---------------------------------------------------------------- choice of desktop
 
 // How the tool reaches the desktop: X11 (Xlib and XTest) in an X session; in
@@ -137,7 +145,8 @@ bool ConnectCompositor();
 // The bounding box of the monitors as last announced.
 DesktopBox CompositorDesktop();
 // Reads what the compositor sent since (monitors added, moved, removed):
-// true when the layout changed. Sets *gone when the connection is lost.
+// true when the layout changed. Sets *gone when the connection is lost. One
+// poll() when nothing came.
 bool UpdateCompositor(bool* gone);
 void DisconnectCompositor();
 
@@ -188,6 +197,39 @@ bool StopRequested();
 int SignalsSeen();
 // Forgets an earlier stop request (for tests).
 void ClearStopRequest();
+// Counts a signal that interrupted a wait (see SignalsSeen).
+void CountSignal();
+
+// The input whose new bytes end a read that waits without a time limit; -1
+// while no keys are taken from it.
+int ConsoleWaitFd();
+// Whether bytes have been read and not yet taken as keys, or the last read
+// had no room for all there may be: a key may be waiting without new input.
+bool ConsoleKeyBuffered();
+
+// ---------------------------------------------------------------- ending a wait
+
+// A watcher thread that ends a read without a time limit when a console key
+// arrives on ConsoleWaitFd, the X connection DesktopWaitFd ends, or a stop
+// signal comes (see wait_watch.cpp). Started after the desktop and the
+// console; false when it cannot run.
+bool StartWaitWatch();
+void StopWaitWatch();
+// Tells the watcher that a stop signal came, after StopRequested() has been
+// made true; safe in a signal handler.
+void NoteWaitEvent();
+// Around such a read on the reading thread. BeginEndableWait returns how long
+// the read may wait, in ms: 0 when something is already there (the read may
+// still take a report that has arrived), kLongestWaitMs while the watcher
+// runs, kUnwatchedWaitMs when it does not (the loop then looks at the console
+// after each turn, as it did before). FinishEndableWait always follows.
+int BeginEndableWait();
+void FinishEndableWait();
+// hidapi's longest wait, about 24 days: after one the loop goes round once.
+constexpr int kLongestWaitMs = 0x7FFFFFFF;
+constexpr int kUnwatchedWaitMs = 50;
+// Whether a read is between the two (for tests).
+bool InEndableWait();
 
 // A key that arrived as an escape sequence (arrows, function keys, Alt+key).
 constexpr int kKeySequence = 256;

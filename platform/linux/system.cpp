@@ -44,10 +44,12 @@ bool StartPlatform() {
   if (!linuxbackend::StartDesktop()) return false;
   linuxbackend::InstallSignalHandlers();
   linuxbackend::StartConsole(0);
+  linuxbackend::StartWaitWatch();
   return true;
 }
 
 void StopPlatform() {
+  linuxbackend::StopWaitWatch();
   linuxbackend::StopConsole();
   linuxbackend::StopDesktop();
   linuxbackend::StopHid();

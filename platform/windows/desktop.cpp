@@ -18,6 +18,10 @@ namespace {
 // A Ctrl+C, Ctrl+Break or close of the console that the loop has not yet read
 // as Esc.
 std::atomic<bool> controlEventPending{false};
+// Set with controlEventPending, so that a read waiting for the remote ends.
+HANDLE controlEvent = nullptr;
+// The console's input, when the process has a console.
+HANDLE consoleInput = nullptr;
 // Set by StopPlatform, so that the handler of a closing console can let the
 // system end the process once the shutdown has run.
 HANDLE shutdownDone = nullptr;
@@ -49,11 +53,13 @@ BOOL WINAPI ConsoleControlHandler(DWORD event) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
       controlEventPending.store(true);
+      if (controlEvent) SetEvent(controlEvent);
       return TRUE;
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
     case CTRL_SHUTDOWN_EVENT:
       controlEventPending.store(true);
+      if (controlEvent) SetEvent(controlEvent);
       // The process ends when this returns: give the main thread the time to
       // put the remote back and close it.
       if (shutdownDone) WaitForSingleObject(shutdownDone, kCloseGraceMs);
@@ -63,10 +69,68 @@ BOOL WINAPI ConsoleControlHandler(DWORD event) {
   }
 }
 
+int WaitEndHandles(HANDLE* handles) {
+  int n = 0;
+  if (controlEvent) handles[n++] = controlEvent;
+  if (consoleInput) handles[n++] = consoleInput;
+  return n;
+}
+
+bool WaitEndReady() {
+  if (controlEventPending.load()) return true;
+  if (!consoleInput) return false;
+  for (;;) {
+    INPUT_RECORD record;
+    DWORD got = 0;
+    if (!PeekConsoleInputA(consoleInput, &record, 1, &got) || got == 0) return false;
+    if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown &&
+        record.Event.KeyEvent.uChar.AsciiChar != 0) {
+      return true;
+    }
+    if (!ReadConsoleInputA(consoleInput, &record, 1, &got) || got == 0) return false;
+  }
+}
+
+bool WaitForTransfer(HANDLE file, OVERLAPPED* ov, DWORD limitMs, bool endable) {
+  HANDLE handles[3] = {ov->hEvent};
+  const DWORD count = 1 + (endable ? WaitEndHandles(handles + 1) : 0);
+  const DWORD start = GetTickCount();
+  for (;;) {
+    // A report that is there already comes first.
+    if (WaitForSingleObject(ov->hEvent, 0) == WAIT_OBJECT_0) return true;
+    if (endable && WaitEndReady()) break;
+    DWORD left = limitMs;
+    if (limitMs != INFINITE) {
+      const DWORD passed = GetTickCount() - start;
+      left = passed >= limitMs ? 0 : limitMs - passed;
+    }
+    // The lowest index wins: a report before a key.
+    const DWORD woken = WaitForMultipleObjects(count, handles, FALSE, left);
+    if (woken == WAIT_OBJECT_0) return true;
+    if (woken == WAIT_TIMEOUT || woken == WAIT_FAILED) break;
+    // The control event or the console input: looked at again above. An
+    // event that is set with nothing pending (a key read meanwhile) is
+    // cleared first, so that it does not spin this loop; a control event
+    // that comes after the clearing sets the flag looked at above.
+    if (handles[woken - WAIT_OBJECT_0] == controlEvent && !controlEventPending.load()) {
+      ResetEvent(controlEvent);
+    }
+  }
+  CancelIo(file);
+  return false;
+}
+
 }  // namespace windows_backend
 
 bool StartPlatform() {
   controlEventPending.store(false);
+  if (!controlEvent) controlEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  ResetEvent(controlEvent);
+  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  DWORD mode;
+  consoleInput = input != INVALID_HANDLE_VALUE && input && GetConsoleMode(input, &mode)
+                     ? input
+                     : nullptr;
   if (!shutdownDone) shutdownDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   ResetEvent(shutdownDone);
   handlerInstalled =
@@ -114,6 +178,10 @@ void ConsoleWrite(const char* text) {
 bool KeyWaiting() { return controlEventPending.load() || _kbhit() != 0; }
 
 int ReadKey() {
+  // Cleared before the flag is taken: a control event in between leaves the
+  // event set, which ends one wait for nothing, rather than the flag set with
+  // the event clear.
+  if (controlEventPending.load() && controlEvent) ResetEvent(controlEvent);
   if (controlEventPending.exchange(false)) return kKeyEsc;
   const int key = _getch();
   if ((key == kExtendedPrefix1 || key == kExtendedPrefix2) && _kbhit()) {

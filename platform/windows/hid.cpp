@@ -1,6 +1,7 @@
 // HID access on Windows: the remote is found among the system's HID
-// interfaces, opened for overlapped I/O, read with a time limit and written on
-// the interrupt channel at the output report length of its caps.
+// interfaces, opened for overlapped I/O, read with a time limit or until a key
+// or a control event ends the wait, and written on the interrupt channel at
+// the output report length of its caps.
 #include <windows.h>
 #include <setupapi.h>
 
@@ -28,6 +29,9 @@ namespace {
 
 // An output report that the remote does not take within this time is given up.
 constexpr DWORD kWriteTimeLimitMs = 1000;
+// After a failed read without a time limit; at most kFailuresBeforeLost such
+// pauses come in a row.
+constexpr DWORD kFailedReadPauseMs = 50;
 constexpr int kMaxDevices = 4;
 constexpr int kMaxPath = 1024;
 
@@ -73,16 +77,16 @@ void Release(Device* d) {
   d->writeEvent = nullptr;
 }
 
-// Waits at most limitMs for an overlapped transfer; on time-out cancels it and
-// waits until the system is done with the buffer. Returns whether it finished
-// with data, with the byte count in *bytes and the error in *error otherwise.
-bool FinishOverlapped(HANDLE file, OVERLAPPED* ov, DWORD limitMs, DWORD* bytes,
-                      DWORD* error) {
+// Waits at most limitMs (INFINITE: no limit) for an overlapped transfer, and
+// when endable also until a key or a control event ends the wait; then
+// cancels it and waits until the system is done with the buffer. Returns
+// whether it finished with data, with the byte count in *bytes and the error
+// in *error otherwise.
+bool FinishOverlapped(HANDLE file, OVERLAPPED* ov, DWORD limitMs, bool endable,
+                      DWORD* bytes, DWORD* error) {
   *bytes = 0;
   *error = ERROR_SUCCESS;
-  if (WaitForSingleObject(ov->hEvent, limitMs) != WAIT_OBJECT_0) {
-    CancelIo(file);
-  }
+  windows_backend::WaitForTransfer(file, ov, limitMs, endable);
   // Waits for the transfer's end: after a cancel the system may still have
   // completed it with data, which then counts.
   if (GetOverlappedResult(file, ov, bytes, TRUE)) return true;
@@ -92,8 +96,8 @@ bool FinishOverlapped(HANDLE file, OVERLAPPED* ov, DWORD limitMs, DWORD* bytes,
 
 // Starts a read or a write of length bytes on the device's own buffer and
 // waits for it as FinishOverlapped does.
-bool Transfer(Device* d, bool write, DWORD length, DWORD limitMs, DWORD* bytes,
-              DWORD* error) {
+bool Transfer(Device* d, bool write, DWORD length, DWORD limitMs, bool endable,
+              DWORD* bytes, DWORD* error) {
   HANDLE event = write ? d->writeEvent : d->readEvent;
   OVERLAPPED ov;
   std::memset(&ov, 0, sizeof ov);
@@ -108,7 +112,7 @@ bool Transfer(Device* d, bool write, DWORD length, DWORD limitMs, DWORD* bytes,
     *error = GetLastError();
     if (*error != ERROR_IO_PENDING) return false;
   }
-  return FinishOverlapped(d->file, &ov, limitMs, bytes, error);
+  return FinishOverlapped(d->file, &ov, limitMs, endable, bytes, error);
 }
 
 }  // namespace
@@ -196,8 +200,10 @@ ReadOutcome ReadReport(HidHandle handle, uint8_t* buffer, int32_t* resultSlot,
   // after its time-out cannot write into the caller's.
   DWORD bytes = 0;
   DWORD error = ERROR_SUCCESS;
+  const bool unlimited = timeLimitMs == kNoTimeLimit;
   const bool ok = Transfer(d, false, d->inputLength,
-                           static_cast<DWORD>(timeLimitMs), &bytes, &error);
+                           unlimited ? INFINITE : static_cast<DWORD>(timeLimitMs),
+                           unlimited, &bytes, &error);
   if (ok) {
     d->failuresInRow = 0;
     const int n = bytes < static_cast<DWORD>(kReportBufferSize)
@@ -207,12 +213,14 @@ ReadOutcome ReadReport(HidHandle handle, uint8_t* buffer, int32_t* resultSlot,
     *resultSlot = n;
     return n > 0 ? kReadReport : kReadNoReport;
   }
-  if (error == ERROR_OPERATION_ABORTED) return kReadNoReport;  // the time-out
+  // The time-out, or a key or a control event that ended the wait.
+  if (error == ERROR_OPERATION_ABORTED) return kReadNoReport;
   ++d->failuresInRow;
   if (windows_hid::ReadFailureMeansLost(error, d->failuresInRow)) return kReadDeviceLost;
-  // A failed read returns at once: wait out the limit so that a remote that
-  // keeps failing does not spin the caller.
-  Sleep(static_cast<DWORD>(timeLimitMs));
+  // A failed read returns at once: wait out the limit (a read without one
+  // kFailedReadPauseMs) so that a remote that keeps failing does not spin the
+  // caller.
+  Sleep(unlimited ? kFailedReadPauseMs : static_cast<DWORD>(timeLimitMs));
   return kReadNoReport;
 }
 
@@ -224,7 +232,7 @@ int WriteReport(HidHandle handle, const uint8_t* buffer, int32_t* resultSlot) {
                                                      d->writeBuffer);
   DWORD bytes = 0;
   DWORD error = ERROR_SUCCESS;
-  const bool ok = Transfer(d, true, length, kWriteTimeLimitMs, &bytes, &error);
+  const bool ok = Transfer(d, true, length, kWriteTimeLimitMs, false, &bytes, &error);
   const int result = ok ? static_cast<int>(bytes) : -1;
   *resultSlot = result;
   return result;

@@ -1,6 +1,8 @@
 #include "tests/fake/fake_platform.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <initializer_list>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -201,6 +203,25 @@ bool RemoteGone() {
   return remote.lost;
 }
 
+// The virtual time from now until the earliest of these moments that is still
+// to come, 0 when one has come; moments below 0 never come.
+int64_t UntilEarliest(std::initializer_list<int64_t> atUs) {
+  const int64_t now = fake::NowUs();
+  int64_t until = INT64_MAX;
+  for (int64_t at : atUs) {
+    if (at >= 0) until = std::min(until, std::max<int64_t>(at - now, 0));
+  }
+  return until;
+}
+
+// How long from now until a read without a time limit is ended without a
+// report: a key waiting, a stop request, the desktop lost. INT64_MAX: never.
+// Called with stateMutex held.
+int64_t UntilWaitEnds() {
+  const int64_t keyAt = desktop.keys.empty() ? -1 : desktop.keys.front().atUs;
+  return UntilEarliest({keyAt, desktop.stopAtUs, desktop.lostAtUs});
+}
+
 // Mode switches at the front of the script take effect at once. Called with
 // stateMutex held.
 void TakeModeSwitches() {
@@ -215,18 +236,26 @@ void TakeModeSwitches() {
 ReadOutcome ReadScripted(HidHandle handle, uint8_t* buffer, int32_t* resultSlot,
                          int timeLimitMs) {
   using Item = fake::ScriptedRemote::Item;
-  const int64_t limitUs = timeLimitMs * 1000LL;
+  const bool unlimited = timeLimitMs == kNoTimeLimit;
   *resultSlot = 0;
   int64_t waitUs = 0;
+  bool ended = false;  // the wait ends before the remote's next item
   {
     std::lock_guard<std::mutex> lock(stateMutex);
     ++remote.reads;
+    if (unlimited) ++remote.unlimitedReads;
     if (handle != fake::kFakeHandle || RemoteGone()) return kReadDeviceLost;
     if (fake::NowUs() > fake::kTimeCapUs) {
       remote.timeCapHit = true;
       return kReadDeviceLost;
     }
     TakeModeSwitches();
+    // A read without a limit would wait for good on a silent remote: it ends
+    // at the time cap, after which reads report the remote lost.
+    int64_t limitUs = unlimited ? fake::kTimeCapUs + 1 - fake::NowUs() : timeLimitMs * 1000LL;
+    if (unlimited) limitUs = std::min(limitUs, UntilWaitEnds());
+    // The remote going away ends every wait.
+    limitUs = std::min(limitUs, UntilEarliest({remote.lostAtUs}));
     if (remote.script.empty() || remote.waitingForMode) {
       waitUs = limitUs;
     } else {
@@ -234,6 +263,9 @@ ReadOutcome ReadScripted(HidHandle handle, uint8_t* buffer, int32_t* resultSlot,
       waitUs = std::min(item.delayUs, limitUs);
       item.delayUs -= waitUs;
     }
+    ended = unlimited && waitUs == UntilWaitEnds() &&
+            (remote.script.empty() || remote.waitingForMode ||
+             remote.script.front().delayUs > 0);
   }
   if (waitUs > 0) fake::WaitVirtual(waitUs);
 
@@ -242,6 +274,7 @@ ReadOutcome ReadScripted(HidHandle handle, uint8_t* buffer, int32_t* resultSlot,
   TakeModeSwitches();
   if (remote.script.empty() || remote.waitingForMode ||
       remote.script.front().delayUs > 0) {
+    if (ended) ++remote.readsEnded;
     return kReadNoReport;
   }
   Item item = remote.script.front();
@@ -369,13 +402,19 @@ void ConsoleWrite(const char* text) {
   fake::Record(std::string("console ") + text);
 }
 
+bool StopRequested() {
+  return desktop.stopAtUs >= 0 && desktop.stopAtUs <= fake::NowUs();
+}
+
 bool KeyWaiting() {
   std::lock_guard<std::mutex> lock(stateMutex);
+  if (StopRequested()) return true;
   return !desktop.keys.empty() && desktop.keys.front().atUs <= fake::NowUs();
 }
 
 int ReadKey() {
   std::lock_guard<std::mutex> lock(stateMutex);
+  if (StopRequested()) return kKeyEsc;
   if (desktop.keys.empty()) return 0;
   const int key = desktop.keys.front().key;
   desktop.keys.pop_front();

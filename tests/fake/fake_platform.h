@@ -93,6 +93,9 @@ class ScriptedRemote {
   uint16_t openedProduct = 0;  // the product number of the last open that found it
   int closes = 0;
   int reads = 0;          // ReadReport calls
+  int unlimitedReads = 0; // of them, reads without a time limit
+  int readsEnded = 0;     // reads without a limit that a key, a stop request
+                          // or the lost desktop ended without a report
   int reportsRead = 0;    // reads that delivered a report
   int failedReads = 0;    // reads that failed at once (FailsRead)
   int statusSilences = 0; // times the remote fell silent after a status report
@@ -133,6 +136,10 @@ class RecordedDesktop {
   // A key waiting in the console from the virtual time atMs on.
   void KeyAt(int atMs, int key);
   void KeysWaiting(const std::vector<int>& keys);
+  // A stop request (a termination signal, Ctrl+C) from the virtual time atMs
+  // on: it stays, and reads as Esc.
+  void StopRequestAt(int atMs) { stopAtUs = atMs * 1000LL; }
+  int64_t stopAtUs = -1;
 
   // What happened.
   std::vector<Point> cursorSets;  // positions asked for, before keeping on screen

@@ -8,11 +8,19 @@
 //   await HEX...        reads deliver nothing until the tool has written a
 //                       report that starts with these bytes
 //   lost                the remote is gone: reads and writes fail from now on
-// After the last step reads deliver nothing (a remote that sits still).
+// After the last step reads deliver nothing (a remote that sits still). A read
+// that finds nothing waits in poll(), as hidapi's does, so a signal ends it
+// with -1.
 // Every call is logged, one line each, to the file named by FAKE_HID_LOG:
 //   init / open VVVV PPPP / write N: HEX... / read-error / close / exit
+//   wait MS             a read found nothing and began to wait, with this
+//                       time limit (-1: none)
+#include <errno.h>
+#include <fcntl.h>
 #include <hidapi/hidapi.h>
+#include <poll.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -22,7 +30,6 @@
 #include <mutex>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 struct hid_device_ {
@@ -47,6 +54,8 @@ std::chrono::steady_clock::time_point silentSince;
 bool silentStarted = false;
 hid_device_ theDevice;
 FILE* logFile = nullptr;
+// Every write puts a byte into it, so that a read waiting in poll() wakes.
+int writeWake[2] = {-1, -1};
 
 std::vector<unsigned char> ParseHex(std::istringstream& in) {
   std::vector<unsigned char> bytes;
@@ -58,6 +67,7 @@ std::vector<unsigned char> ParseHex(std::istringstream& in) {
 void Load() {
   if (loaded) return;
   loaded = true;
+  if (pipe2(writeWake, O_CLOEXEC | O_NONBLOCK) != 0) writeWake[0] = writeWake[1] = -1;
   if (const char* logPath = std::getenv("FAKE_HID_LOG")) {
     logFile = std::fopen(logPath, "a");
     if (logFile) setvbuf(logFile, nullptr, _IONBF, 0);
@@ -104,6 +114,15 @@ bool Written(const std::vector<unsigned char>& prefix) {
     }
   }
   return false;
+}
+
+// When the step that holds the reads up is over by itself: the end of a
+// silence; never for an await (a write lets it pass) or after the last step.
+std::chrono::steady_clock::time_point NextDue() {
+  if (!steps.empty() && steps.front().kind == Step::kSilent && silentStarted) {
+    return silentSince + std::chrono::milliseconds(steps.front().ms);
+  }
+  return std::chrono::steady_clock::time_point::max();
 }
 
 // What a read finds now: >0 bytes, 0 for nothing yet, -1 for gone.
@@ -183,22 +202,46 @@ int hid_write(hid_device*, const unsigned char* data, size_t length) {
   }
   Log(text);
   writes.emplace_back(data, data + length);
+  (void)!write(writeWake[1], "w", 1);
   return gone ? -1 : static_cast<int>(length);
 }
 
 int hid_read_timeout(hid_device*, unsigned char* data, size_t length, int milliseconds) {
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    const int got = Take(data, length);
-    if (got < 0) Log("read-error");
-    if (got != 0) return got;
+  const auto start = std::chrono::steady_clock::now();
+  const auto limit = milliseconds < 0 ? std::chrono::steady_clock::time_point::max()
+                                      : start + std::chrono::milliseconds(milliseconds);
+  bool logged = false;
+  for (;;) {
+    std::chrono::steady_clock::time_point due;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      const int got = Take(data, length);
+      if (got < 0) Log("read-error");
+      if (got != 0) return got;
+      due = NextDue();
+      if (!logged) Log("wait " + std::to_string(milliseconds));
+      logged = true;
+    }
+    // Nothing yet: wait, as hidapi does, in poll(), until the script's next
+    // step is due, a write may have let an await step pass, or the time limit
+    // is over. A signal ends the wait with -1, as it ends hidapi's.
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= limit) return 0;
+    const auto until = due < limit ? due : limit;
+    long long waitMs = -1;
+    if (until != std::chrono::steady_clock::time_point::max()) {
+      waitMs = std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count() + 1;
+      if (waitMs > 0x7FFFFFFF) waitMs = 0x7FFFFFFF;
+    }
+    pollfd p = {writeWake[0], POLLIN, 0};
+    const int ready = poll(&p, 1, static_cast<int>(waitMs));
+    if (ready < 0) return errno == EINTR ? -1 : 0;
+    if (ready > 0) {
+      char drain[64];
+      while (read(writeWake[0], drain, sizeof drain) > 0) {
+      }
+    }
   }
-  // Nothing this time: wait out the time limit, as a quiet device would.
-  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds < 0 ? 25 : milliseconds));
-  std::lock_guard<std::mutex> lock(mutex);
-  const int got = Take(data, length);
-  if (got < 0) Log("read-error");
-  return got;
 }
 
 int hid_read(hid_device* dev, unsigned char* data, size_t length) {

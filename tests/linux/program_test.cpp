@@ -31,6 +31,9 @@ using xobserver::Release;
 namespace {
 
 constexpr int kExitTimeoutMs = 15000;
+// A run told to end while its read waits ends in milliseconds; this only
+// guards against a hang.
+constexpr int kQuickExitMs = 3000;
 // The remote's first data report (accelerometer X 0x80), which the link
 // probe waits for.
 const char* const kProbeReport = "report 31 00 00 80 80 80\n";
@@ -416,6 +419,26 @@ TEST_F(ProgramOnTerminalTest, EscEndsTheRunAndArrowKeysDoNot) {
   run.ExpectRemoteShutDown();
 }
 
+// A quiet remote: after the set-up the tool makes one read, which waits
+// without a time limit (hidapi's longest), and Esc ends it.
+TEST_F(ProgramOnTerminalTest, WhileTheRemoteIsQuietOneReadWaitsUntilEsc) {
+  ToolRun run;
+  run.Start(std::string(kProbeReport) + kAwaitLoop, Display(), slave);
+  ASSERT_TRUE(run.WaitForWrite(kSetUpDone));
+  SleepMs(1000);
+  ASSERT_TRUE(run.Running());
+  Type("\x1b");
+  EXPECT_EQ(run.Wait(kQuickExitMs), 0) << "Esc did not end the wait";
+  std::vector<std::string> waits;
+  bool setUpDone = false;
+  for (const std::string& line : run.Log()) {
+    if (line.find(kSetUpDone) != std::string::npos) setUpDone = true;
+    if (setUpDone && line.compare(0, 5, "wait ") == 0) waits.push_back(line);
+  }
+  EXPECT_EQ(waits, std::vector<std::string>{"wait 2147483647"});
+  run.ExpectRemoteShutDown();
+}
+
 TEST_F(ProgramOnTerminalTest, StopSignalsEndTheRunWithTheFullShutdown) {
   for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
     SCOPED_TRACE(sig);
@@ -426,7 +449,7 @@ TEST_F(ProgramOnTerminalTest, StopSignalsEndTheRunWithTheFullShutdown) {
     ASSERT_EQ(pressed.back(), Press(1));
     EXPECT_FALSE(Restored());
     kill(run.pid(), sig);
-    EXPECT_EQ(run.Wait(), 0);
+    EXPECT_EQ(run.Wait(kQuickExitMs), 0);
     EXPECT_EQ(observer.CollectUntil(Release(1), 2000), std::vector<Event>{Release(1)});
     EXPECT_TRUE(Restored());
     run.ExpectRemoteShutDown();
@@ -540,9 +563,9 @@ TEST(ProgramWhenTheDisplayGoes, NoticedAlsoWhileTheRemoteIsQuiet) {
   ToolRun run;
   run.Start(std::string(kProbeReport) + kAwaitLoop, server.display());
   ASSERT_TRUE(run.WaitForWrite(kSetUpDone)) << run.Err();
-  SleepMs(100);
+  SleepMs(300);
   server.Stop();
-  EXPECT_EQ(run.Wait(), 3);
+  EXPECT_EQ(run.Wait(kQuickExitMs), 3);
   run.ExpectRemoteShutDown();
 }
 

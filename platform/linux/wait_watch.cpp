@@ -1,0 +1,192 @@
+// Ends the control loop's read, which has no time limit, when something that
+// the loop looks at happens: a console key, a stop signal, the X server
+// closing the connection.
+//
+// The read waits inside hidapi, in poll() on the hidraw node, which only a
+// signal can cut short (hidapi then returns -1, which hid.cpp reads as "no
+// report"). So a watcher thread sleeps in epoll_wait on the events and, when
+// one comes, sends the reading thread a signal. The reader may be between its
+// last look at the events and poll()'s entry when the signal lands; that
+// signal is spent for nothing and poll() would sleep on. The watcher
+// therefore sends the signal again, every kResendMs, for as long as the very
+// same wait is still going (waitSeq unchanged and odd). Together with the
+// reader's look at wakePending after it made waitSeq odd (both sequentially
+// consistent), no event is lost: either the reader sees the flag and does not
+// wait, or the watcher sees the wait and keeps signalling until it ends.
+//
+// Why not the alternatives: O_ASYNC/SIGIO on standard input changes the
+// terminal's open file, which the shell shares, and leaves a dangling owner
+// when the tool is killed; a longjmp out of hidapi from a signal handler may
+// leave its allocations or locks half done. The watcher costs nothing while
+// nothing happens (it sleeps in epoll_wait, and the reader only touches two
+// atomics per read), and one extra wake-up per event.
+//
+// It watches standard input for new bytes (edge-triggered: one wake-up per
+// arrival, however long the key stays unread) and the X connection for its
+// end only (EPOLLRDHUP: the replies that arrive on every pass wake nobody).
+// Stop signals reach it through an eventfd that their handler writes.
+#include <pthread.h>
+#include <signal.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "linux_backend.h"
+
+namespace {
+
+// While a wait goes on that the watcher has been told to end, it repeats the
+// signal this often.
+constexpr long kResendMs = 1;
+
+std::atomic<unsigned> waitSeq{0};  // odd while the reader is in an endable wait
+// Set by the watcher for a key or the X connection's end that came when no
+// wait was going on: the next wait does not begin.
+std::atomic<bool> wakePending{false};
+// waitSeq when a stop signal came. A stop request needs no flag, the reader
+// looks at it before it waits; only a wait that was going on then needs to be
+// ended.
+std::atomic<unsigned> stopSeq{0};
+std::atomic<pthread_t> reader{};
+std::atomic<bool> quit{false};
+
+int eventFd = -1;
+int epollFd = -1;
+pthread_t watcher;
+bool watching = false;
+
+int WakeSignal() { return SIGRTMIN; }
+
+// Only cuts the reader's poll() short; the count lets hid.cpp tell that from a
+// failed read.
+void OnWakeSignal(int) { linuxbackend::CountSignal(); }
+
+void SleepMs(long ms) {
+  timespec t = {0, ms * 1000000L};
+  nanosleep(&t, nullptr);
+}
+
+// Signals the reader until the wait with this number has ended.
+void EndWait(unsigned seq) {
+  if ((seq & 1) == 0) return;  // no wait then
+  while (waitSeq.load() == seq && !quit.load()) {
+    pthread_kill(reader.load(), WakeSignal());
+    SleepMs(kResendMs);
+  }
+}
+
+void* Watch(void*) {
+  for (;;) {
+    epoll_event events[4];
+    const int n = epoll_wait(epollFd, events, 4, -1);
+    if (n <= 0) continue;
+    bool stop = false;
+    bool input = false;
+    for (int i = 0; i < n; ++i) {
+      if (events[i].data.fd == eventFd) {
+        uint64_t count;
+        (void)!read(eventFd, &count, sizeof count);
+        stop = true;
+      } else {
+        input = true;
+      }
+    }
+    if (quit.load()) return nullptr;
+    if (input) {
+      wakePending.store(true);
+      EndWait(waitSeq.load());
+    }
+    if (stop) EndWait(stopSeq.load());
+  }
+}
+
+bool Watch(int fd, uint32_t events) {
+  epoll_event e = {};
+  e.events = events;
+  e.data.fd = fd;
+  return epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &e) == 0;
+}
+
+void CloseFds() {
+  if (epollFd >= 0) close(epollFd);
+  if (eventFd >= 0) close(eventFd);
+  epollFd = eventFd = -1;
+}
+
+}  // namespace
+
+namespace linuxbackend {
+
+bool StartWaitWatch() {
+  if (watching) return true;
+  eventFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  epollFd = epoll_create1(EPOLL_CLOEXEC);
+  if (eventFd < 0 || epollFd < 0 || !Watch(eventFd, EPOLLIN)) {
+    CloseFds();
+    return false;
+  }
+  // A regular file or /dev/null cannot be watched; it never waits anyway.
+  const int console = ConsoleWaitFd();
+  if (console >= 0) Watch(console, EPOLLIN | EPOLLET);
+  const int desktop = DesktopWaitFd();
+  if (desktop >= 0) Watch(desktop, EPOLLRDHUP | EPOLLET);
+
+  struct sigaction action = {};
+  action.sa_handler = OnWakeSignal;
+  sigemptyset(&action.sa_mask);
+  // A signal that lands after the wait (the reader just returned) only
+  // restarts what it interrupts, as the stop signals' handlers do.
+  action.sa_flags = SA_RESTART;
+  sigaction(WakeSignal(), &action, nullptr);
+
+  quit.store(false);
+  wakePending.store(false);
+  // The watcher takes no signal: the stop signals go to the threads that
+  // wait in the tool's work, and a signal meant for the reader to the reader.
+  sigset_t all, before;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &before);
+  watching = pthread_create(&watcher, nullptr, Watch, nullptr) == 0;
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  if (!watching) CloseFds();
+  return watching;
+}
+
+void StopWaitWatch() {
+  if (!watching) return;
+  quit.store(true);
+  NoteWaitEvent();
+  pthread_join(watcher, nullptr);
+  watching = false;
+  CloseFds();
+  // A signal still on its way does nothing.
+  signal(WakeSignal(), SIG_IGN);
+}
+
+void NoteWaitEvent() {
+  stopSeq.store(waitSeq.load());
+  if (eventFd < 0) return;
+  const uint64_t one = 1;
+  (void)!write(eventFd, &one, sizeof one);
+}
+
+int BeginEndableWait() {
+  reader.store(pthread_self());
+  waitSeq.fetch_add(1);
+  if (wakePending.exchange(false) || StopRequested() || ConsoleKeyBuffered()) return 0;
+  return watching ? kLongestWaitMs : kUnwatchedWaitMs;
+}
+
+void FinishEndableWait() {
+  // Whatever came meanwhile, the loop's next pass looks at it itself.
+  wakePending.store(false);
+  waitSeq.fetch_add(1);
+}
+
+bool InEndableWait() { return (waitSeq.load() & 1) != 0; }
+
+}  // namespace linuxbackend
