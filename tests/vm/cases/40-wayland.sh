@@ -159,7 +159,7 @@ wayland_case wl-disconnect disconnect
 wayland_case wl-readback readback mouse
 wayland_case wl-monitors normal monitors
 wayland_case wl-term normal term
-wayland_case wl-compositor normal compositor
+wayland_case wl-compositor quiet compositor
 unset WAYLAND_DISPLAY
 
 kill -INT $libinput 2>/dev/null; wait $libinput
