@@ -3,7 +3,7 @@
 // requests that such a pass must make, with nothing around them.
 //
 // The pass is RunControlLoop with the Linux backend's X11 and console parts
-// (platform/linux/desktop.cpp, console.cpp, system.cpp); only the remote is
+// (platform/linux/desktop_x11.cpp, console.cpp, system.cpp); only the remote is
 // the in-memory one of bench_hid.cpp. The console reads an open, empty pipe,
 // so every pass looks at it as it looks at a terminal.
 //
@@ -12,20 +12,14 @@
 // D-pad stage moves it on from there. The floor makes exactly these three
 // requests on a connection of its own: warp and flush, query, warp and flush.
 #include <X11/Xlib.h>
-#include <unistd.h>
 
 #include <cstdlib>
-#include <cstring>
 
 #include "bench_remote.h"
+#include "linux_pass.h"
 #include "platform/linux/linux_backend.h"
 #include "platform/platform.h"
-#include "pointer/control_loop.h"
 #include "remote/remote.h"
-
-namespace linuxbackend {
-void StopHid() {}
-}  // namespace linuxbackend
 
 namespace {
 
@@ -46,18 +40,7 @@ void RunPasses(benchmark::State& state, const Report* reports, int count) {
     state.SkipWithError("cannot open the X display");
     return;
   }
-  int keys[2];
-  if (pipe(keys) != 0) {
-    state.SkipWithError("no pipe for the console");
-    return;
-  }
-  linuxbackend::StartConsole(keys[0]);
-  std::memset(&remoteInput, 0, sizeof remoteInput);
-  benchremote::Feed(&state, reports, count);
-  RunControlLoop();
-  linuxbackend::StopConsole();
-  close(keys[0]);
-  close(keys[1]);
+  benchlinux::RunPassesOnPipeConsole(state, reports, count);
   linuxbackend::CloseDesktop();
 }
 

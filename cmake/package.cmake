@@ -52,13 +52,14 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "drive the desktop mouse with a Wii Remote")
 # The extended description; CPack puts the summary in front as its first line.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "trevanquill is a console tool that turns a Wii Remote, connected over
-Bluetooth as a HID device, into the mouse of an X11 session: the cursor
-follows where the remote points at a sensor bar's two infrared lights, the
-D-pad moves it too, B and A click, and the other buttons turn the wheel.
-Home on the remote or Esc in the console ends it.
+Bluetooth as a HID device, into the mouse of an X11 or Wayland session:
+the cursor follows where the remote points at a sensor bar's two infrared
+lights, the D-pad moves it too, B and A click, and the other buttons turn
+the wheel. Home on the remote or Esc in the console ends it.
 .
-The package's udev rule lets the user logged in at the seat open the
-remote's hidraw node, so that the tool runs without root.")
+The package's udev rules let the user logged in at the seat open the
+remote's hidraw node and, for a Wayland session, /dev/uinput, so that the
+tool runs without root; the uinput module is loaded at boot.")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
   ${CMAKE_CURRENT_BINARY_DIR}/debian/postinst ${CMAKE_CURRENT_BINARY_DIR}/debian/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

@@ -38,7 +38,7 @@ apt_install() {
 
 # What every build needs.
 BASE_PACKAGES=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev
-  libhidapi-dev libx11-dev libxtst-dev libxi-dev)
+  libhidapi-dev libx11-dev libxtst-dev libxi-dev libwayland-dev wayland-protocols)
 
 # Configures and builds the project in $1 (extra cmake arguments follow).
 build_project() {
@@ -48,7 +48,7 @@ build_project() {
 
 # What the tool says when it is started with no display, before it touches
 # the remote; it then exits with code 3.
-NO_DISPLAY_MESSAGE="trevanquill: no X display: DISPLAY is not set"
+NO_DISPLAY_MESSAGE="trevanquill: no desktop session: neither WAYLAND_DISPLAY nor DISPLAY is set; start it from a terminal of the desktop"
 
 # Runs "$@" (the tool, or a script that ends by running it) with no display and
 # no standard input, and counts one test passed when it exits with code 3 and

@@ -16,6 +16,7 @@ BUILD=${BUILD:-$TOP/build-package}
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 build_project "$BUILD" -DCMAKE_BUILD_TYPE=Release -DTREVANQUILL_TESTS=OFF \
   -DTREVANQUILL_BENCH=OFF -DTREVANQUILL_UDEV_RULES_DIR=lib/udev/rules.d \
+  -DTREVANQUILL_MODULES_LOAD_DIR=lib/modules-load.d \
   "-DCMAKE_CXX_FLAGS=$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
   "-DCMAKE_EXE_LINKER_FLAGS=$(dpkg-buildflags --get LDFLAGS)" >&2 || exit 1
 rm -f "$BUILD"/trevanquill_*.deb

@@ -28,9 +28,127 @@ constexpr int32_t kWheelNotchUnits = 120;
 // True once the X server has gone away during the run.
 bool DesktopGone();
 
-// The X connection, whose end (the server closing it) ends a read that waits
-// without a time limit; -1 when there is none.
+// The desktop's connection, whose end (the X server or the Wayland
+// compositor closing it) ends a read that waits without a time limit; -1 when
+// there is none.
 int DesktopWaitFd();
+// The same for each desktop.
+int X11WaitFd();
+int CompositorWaitFd();
+
+// ---------------------------------------------------------------- choice of desktop
+
+// How the tool reaches the desktop: X11 (Xlib and XTest) in an X session; in
+// a Wayland session, where no client may move the pointer, a virtual pointer
+// device made through the kernel's uinput, which the compositor reads like
+// any mouse.
+enum DesktopKind { kDesktopNone = 0, kDesktopX11 = 1, kDesktopUinput = 2 };
+
+struct DesktopChoice {
+  DesktopKind kind;
+  // With kDesktopNone, the one line (ending in a line feed) that says why and
+  // what to do.
+  char message[320];
+};
+
+// The choice at start, from the session's WAYLAND_DISPLAY and DISPLAY (null
+// or empty: not set) and the outcome of opening /dev/uinput (0: opened,
+// otherwise the errno of the open; only looked at in a Wayland session). A
+// Wayland session never falls back to X11: its X server (XWayland) does not
+// move the pointer that native windows see.
+DesktopChoice ChooseDesktop(const char* waylandDisplay, const char* display,
+                            int uinputOpenError);
+
+// Looks at the session, opens the desktop ChooseDesktop picks and routes the
+// cursor and mouse operations to it. On failure one line on stderr says why,
+// nothing is left open, and it returns false.
+bool StartDesktop();
+// Closes whichever desktop StartDesktop opened; safe to repeat.
+void StopDesktop();
+
+// ---------------------------------------------------------------- desktop (uinput)
+
+// A rectangle of the desktop in logical pixels (what the compositor lays its
+// monitors out in, and what the tool's coordinates are).
+struct DesktopBox {
+  int x, y, width, height;
+};
+
+// The smallest box holding every monitor of the layout (those with no size
+// are left out); width 0 when there is none.
+DesktopBox BoundingBox(const DesktopBox* outputs, int count);
+
+// The virtual pointer: one absolute device (the cursor's place and the
+// buttons) and one relative device (the wheel). A device that carries both
+// relative and absolute axes has its absolute ones ignored by X servers'
+// libinput driver, hence two.
+struct UinputPointer {
+  int absFd;  // writes go here: /dev/uinput, or a pipe in the tests
+  int relFd;
+  DesktopBox box;  // the desktop the device's range stands for
+  int sentX, sentY;  // the axis values the kernel last got
+  int cursorX, cursorY;  // the pixel last placed, kept on the desktop
+  int32_t wheelUnits;  // the wheel's rest towards a whole notch
+};
+
+// The absolute axes' range: 0 to kAbsMax. The compositor stretches it over
+// the whole desktop; each pixel gets a run of values (see AbsValue).
+constexpr int kAbsMax = 65535;
+// Units per millimetre given to the kernel for both axes; libinput wants one.
+constexpr int kAbsResolution = 16;
+
+// A fresh pointer over box (writes to absFd and relFd): the kernel's axes
+// start at kAbsMax, a value no placement uses, so the first placement always
+// reaches the compositor; the cursor is taken to be at the box's centre.
+UinputPointer NewUinputPointer(int absFd, int relFd, DesktopBox box);
+
+// The axis value for an offset of pixel pixels into a desktop size pixels
+// wide: the smallest value that the compositor turns back into that pixel
+// (it maps value v to v * size / (kAbsMax + 1) and then takes the pixel the
+// point lies in), never kAbsMax.
+int AbsValue(int pixel, int size);
+
+// Places the cursor at (x, y), kept on the desktop, and returns the number of
+// input events written (0 when it is already there). Only the axes whose
+// value changes are written: the kernel drops a value equal to the last one,
+// so this is what the compositor gets.
+int PlaceCursor(UinputPointer* pointer, int x, int y);
+
+// One button or wheel event with the flags of platform::MouseEvent: buttons
+// from the absolute device, the wheel from the relative one (64 units of a
+// 120-unit notch as REL_WHEEL_HI_RES, and REL_WHEEL once per whole notch).
+void SendMouseEvent(UinputPointer* pointer, uint32_t flags, int32_t data);
+
+// Makes the two devices on the open /dev/uinput descriptors (their bits,
+// numbers and names) and waits until udev has announced them, so that the
+// compositor's libinput takes them. False, with one line on stderr, when the
+// kernel refuses.
+bool CreateUinputDevices(int absFd, int relFd);
+
+// Takes the open /dev/uinput descriptor absFd (closed on failure), opens a
+// second one, reads the desktop from the compositor and makes the devices.
+// On failure one line on stderr says why and nothing is left open.
+bool OpenUinputDesktop(int absFd);
+// Removes the devices and leaves the compositor; safe to repeat.
+void CloseUinputDesktop();
+// The virtual pointer on two descriptors whose devices are already made, over
+// box, with no compositor to ask (for the benchmarks).
+void StartUinputPointer(int absFd, int relFd, DesktopBox box);
+// Whether the virtual pointer has the cursor and mouse calls.
+bool UinputDesktopOpen();
+
+// ---------------------------------------------------------------- compositor (Wayland)
+
+// Connects to the compositor named by WAYLAND_DISPLAY and reads the logical
+// layout of its monitors. On failure one line on stderr says why.
+bool ConnectCompositor();
+// The bounding box of the monitors as last announced.
+DesktopBox CompositorDesktop();
+// Reads what the compositor sent since (monitors added, moved, removed):
+// true when the layout changed. Sets *gone when the connection is lost. One
+// poll() when nothing came.
+bool UpdateCompositor(bool* gone);
+void DisconnectCompositor();
 
 // ---------------------------------------------------------------- HID
 
@@ -124,3 +242,19 @@ constexpr int kKeySequence = 256;
 constexpr int kEscapeWaitMs = 2;
 
 }  // namespace linuxbackend
+
+// The cursor and mouse operations of platform.h, once per desktop; the ones
+// in namespace platform pass each call to the desktop StartDesktop chose.
+namespace platform::x11 {
+bool DesktopLost();
+void SetCursorPos(int x, int y);
+void GetCursorPos(int* x, int* y);
+void MouseEvent(uint32_t flags, int32_t data);
+}  // namespace platform::x11
+
+namespace platform::uinput {
+bool DesktopLost();
+void SetCursorPos(int x, int y);
+void GetCursorPos(int* x, int* y);
+void MouseEvent(uint32_t flags, int32_t data);
+}  // namespace platform::uinput

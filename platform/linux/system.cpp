@@ -41,7 +41,7 @@ namespace platform {
 bool StartPlatform() {
   OccupyClosedStandardFds();
   // A closed standard input reads as /dev/null now: it never has a key.
-  if (!linuxbackend::OpenDesktop()) return false;
+  if (!linuxbackend::StartDesktop()) return false;
   linuxbackend::InstallSignalHandlers();
   linuxbackend::StartConsole(0);
   linuxbackend::StartWaitWatch();
@@ -51,7 +51,7 @@ bool StartPlatform() {
 void StopPlatform() {
   linuxbackend::StopWaitWatch();
   linuxbackend::StopConsole();
-  linuxbackend::CloseDesktop();
+  linuxbackend::StopDesktop();
   linuxbackend::StopHid();
   linuxbackend::RemoveSignalHandlers();
 }

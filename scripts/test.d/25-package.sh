@@ -13,7 +13,7 @@ package_fail() { echo "package: FAILED: $*" >&2; TESTS_FAILED=$((TESTS_FAILED + 
 # The package's postinst and postrm, run on their own with udev's control
 # socket looked for in a folder of the test's (a copy of each script with that
 # path changed) and a udevadm that logs its arguments: with udev running they
-# reload its rules and re-trigger the hidraw and input nodes; with no udev
+# reload its rules and re-trigger the hidraw and input nodes and /dev/uinput; with no udev
 # running they call nothing; a failing udevadm fails neither. Every case exits
 # 0.
 package_maintainer_scripts() {
@@ -38,7 +38,8 @@ package_maintainer_scripts() {
       if [ $case = absent ]; then
         [ ! -e "$dir/calls" ] || bad+=("$script ($case) called: $(cat "$dir/calls")")
       elif [ "$(cat "$dir/calls" 2>/dev/null)" != "udevadm control --reload
-udevadm trigger --subsystem-match=hidraw --subsystem-match=input --action=change" ]; then
+udevadm trigger --subsystem-match=hidraw --subsystem-match=input --action=change
+udevadm trigger --sysname-match=uinput --action=change" ]; then
         bad+=("$script ($case) called: $(cat "$dir/calls" 2>/dev/null)")
       fi
     done
@@ -87,12 +88,13 @@ package_tests() {
   package_pass "dpkg -i installed it"
   files=$(dpkg -L trevanquill)
   for f in /usr/bin/trevanquill /usr/lib/udev/rules.d/70-trevanquill.rules \
+           /usr/lib/udev/rules.d/60-trevanquill-uinput.rules /usr/lib/modules-load.d/trevanquill.conf \
            /usr/share/doc/trevanquill/README.md /usr/share/doc/trevanquill/copyright \
            /usr/share/doc/trevanquill/changelog.gz /usr/share/man/man1/trevanquill.1.gz; do
     [ -f "$f" ] || missing+=("$f")
   done
   if [ ${#missing[@]} -eq 0 ]; then
-    package_pass "the tool, its udev rule, manual page and documents are in place"
+    package_pass "the tool, its udev rules, modules-load entry, manual page and documents are in place"
   else
     package_fail "not installed: ${missing[*]}"
     rc=1

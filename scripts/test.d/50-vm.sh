@@ -20,8 +20,9 @@ vm_tests() {
   done
   # libgstreamer-plugins-base1.0-0 is named so that apt's resolver finds a
   # set that qemu's spice library accepts.
+  # A group of cases lists what more it needs in tests/vm/cases/NAME.packages.
   apt_install qemu-system-x86 libgstreamer-plugins-base1.0-0 busybox-static \
-    xvfb xkb-data x11-xkb-utils || return 1
+    xvfb xkb-data x11-xkb-utils $(cat "$TOP"/tests/vm/cases/*.packages 2>/dev/null) || return 1
   mkdir -p "$work"
   if ! "$TOP/tests/vm/run-vm.sh" "$work" "$work/console.log" "$tool" "$remote" "$observer"; then
     echo "the VM did not run (console: $work/console.log)" >&2

@@ -48,6 +48,23 @@ button_runs() {
 # The cursor lines "X Y" in order.
 cursor_path() { observer "$1" | sed -n 's/^cursor //p'; }
 
+# The cursor path of a run of scenarios/normal.scn, from a file of "X Y"
+# lines in order; prints how many of its five stages were seen: on (788, 326)
+# at once when the remote points at (420, 450); gliding down to exactly
+# (368, 176) when it points at (560, 400) (from above, the smoothing reaches
+# its target); the D-pad moves it right by more than 100 pixels on y = 176,
+# then down by more than 100 pixels on one x; pointing at (420, 450) again
+# brings it back to within 5 pixels short of (788, 326).
+normal_path_stage() {
+  awk '
+    stage == 0 && $1 == 788 && $2 == 326 { stage = 1; next }
+    stage == 1 && $1 == 368 && $2 == 176 { stage = 2; next }
+    stage == 2 && $2 == 176 && $1 > 468 { stage = 3; rightX = $1; next }
+    stage == 3 && $1 >= rightX && $2 > 276 { stage = 4; downX = $1; next }
+    stage == 4 && $1 >= 783 && $1 <= 788 && $2 >= 321 && $2 <= 326 { stage = 5 }
+    END { print stage + 0 }' "$1"
+}
+
 # expect_normal_run CASE: the tool's console, exit code, cursor path and
 # buttons for a remote that plays scenarios/normal.scn.
 expect_normal_run() {
@@ -55,20 +72,9 @@ expect_normal_run() {
   section "$1" console > "$work/got"
   expect_same "console text" "$work/want" "$work/got"
   expect_exit "$1" 0
-  # The cursor, in order: on (788, 326) at once when the remote points at
-  # (420, 450); gliding down to exactly (368, 176) when it points at (560, 400)
-  # (from above, the smoothing reaches its target); the D-pad moves it right by
-  # more than 100 pixels on y = 176, then down by more than 100 pixels on one x;
-  # pointing at (420, 450) again brings it back to within 5 pixels short of
-  # (788, 326).
   local stage
-  stage=$(cursor_path "$1" | awk '
-    stage == 0 && $1 == 788 && $2 == 326 { stage = 1; next }
-    stage == 1 && $1 == 368 && $2 == 176 { stage = 2; next }
-    stage == 2 && $2 == 176 && $1 > 468 { stage = 3; rightX = $1; next }
-    stage == 3 && $1 >= rightX && $2 > 276 { stage = 4; downX = $1; next }
-    stage == 4 && $1 >= 783 && $1 <= 788 && $2 >= 321 && $2 <= 326 { stage = 5 }
-    END { print stage + 0 }')
+  cursor_path "$1" > "$work/cursor"
+  stage=$(normal_path_stage "$work/cursor")
   [ "$stage" = 5 ] || fail "cursor path stopped at stage $stage of 5 (see the observer lines)"
   # Clicks: B (left), A (right), One (wheel up), Plus (wheel down), Minus
   # (wheel up), Two (wheel down), every button released.

@@ -5,7 +5,8 @@
 # and initramfs.cpio. Needs busybox-static, xvfb (with xkb-data and
 # x11-xkb-utils) installed on this machine. A group of cases that needs more in
 # the image (modules, programs, files) says so in tests/vm/cases/NAME.image,
-# sourced here after the common parts with add_module and add_program at hand.
+# sourced here after the common parts with add_module and add_program at hand
+# (the Debian packages it takes them from are listed in NAME.packages).
 set -eu
 cache=$1 out=$2 tool=$3 remote=$4 observer=$5
 here=$(cd "$(dirname "$0")" && pwd)

@@ -135,7 +135,7 @@ bool DesktopGone() {
 
 // Only the connection's end is watched; the replies that arrive on it
 // during a pass are Xlib's.
-int DesktopWaitFd() { return Usable() ? ConnectionNumber(display) : -1; }
+int X11WaitFd() { return Usable() ? ConnectionNumber(display) : -1; }
 
 int ClampCoordinate(int value) { return Clamp(value, -32768, 32767); }
 
@@ -151,7 +151,7 @@ int TakeWheelNotches(int32_t* accumulator, int32_t amount) {
 
 }  // namespace linuxbackend
 
-namespace platform {
+namespace platform::x11 {
 
 bool DesktopLost() { return linuxbackend::DesktopGone(); }
 
@@ -199,4 +199,4 @@ void MouseEvent(uint32_t flags, int32_t data) {
   Flush();
 }
 
-}  // namespace platform
+}  // namespace platform::x11
