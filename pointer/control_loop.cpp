@@ -96,12 +96,18 @@ void NoteReport(ModeKeeper* k) {
 // have set the LEDs, the tool reads nothing of them, and the report is cheap
 // and has no answer. A selection that does not reach the remote is tried again
 // after the same interval.
+bool SelectionWanted(const ModeKeeper* k) { return k->afterStatus || k->otherMode; }
+
+// Counter ticks until the next selection may be made (zero or less: now).
+int64_t TicksUntilSelection(const ModeKeeper* k, int64_t now, int64_t frequency) {
+  return k->lastCount + kModeKeepMs * frequency / 1000 - now;
+}
+
 void KeepReportMode(ModeKeeper* k) {
-  if (!k->afterStatus && !k->otherMode) return;
+  if (!SelectionWanted(k)) return;
   const int64_t now = platform::QueryCounter();
-  const bool due =
-      (now - k->lastCount) * 1000 >= kModeKeepMs * platform::QueryFrequency() ||
-      (k->afterStatus && !k->selected);
+  const bool due = TicksUntilSelection(k, now, platform::QueryFrequency()) <= 0 ||
+                   (k->afterStatus && !k->selected);
   if (!due) return;
   k->lastCount = now;
   k->selected = true;
@@ -115,10 +121,9 @@ void KeepReportMode(ModeKeeper* k) {
 // (the remote may send nothing until it has one); then until the selection is
 // due, so that each try costs one wake-up.
 int ModeWaitMs(const ModeKeeper* k) {
-  if (!k->afterStatus && !k->otherMode) return platform::kNoTimeLimit;
+  if (!SelectionWanted(k)) return platform::kNoTimeLimit;
   const int64_t frequency = platform::QueryFrequency();
-  const int64_t due = k->lastCount + kModeKeepMs * frequency / 1000;
-  const int64_t left = due - platform::QueryCounter();
+  const int64_t left = TicksUntilSelection(k, platform::QueryCounter(), frequency);
   if (left <= 0) return 1;
   return static_cast<int>((left * 1000 + frequency - 1) / frequency);
 }
