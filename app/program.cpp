@@ -12,6 +12,8 @@ namespace {
 
 constexpr int kProbeMs = 100;
 constexpr int kWorkerPauseMs = 100;
+// The remote takes its time to settle the camera between set-up blocks.
+constexpr int kConfigPauseMs = 200;
 
 const char* const kBanner[] = {
     "###########################################\n",
@@ -70,9 +72,9 @@ void PrintBanner() {
 void ConfigureRemote() {
   SetLeds(kLedOne);
   SendCameraBlock();
-  platform::WaitMilliseconds(kCameraSettleMs);
+  platform::WaitMilliseconds(kConfigPauseMs);
   SendCameraBlock();
-  platform::WaitMilliseconds(kCameraSettleMs);
+  platform::WaitMilliseconds(kConfigPauseMs);
   SendCameraBlock();
   SendCameraSettings();
 }

@@ -64,13 +64,16 @@ int SelectButtonsMode() { return SetReportMode(0x00, kModeButtons); }
 
 int SelectButtonsAccelMode() { return SetReportMode(0x00, kModeButtonsAccel); }
 
-int SendCameraBlock() {
-  const int result = SetReportMode(0x00, kModeButtonsAccelIr);
+void SendCameraEnables() {
   SetIrEnable(0x04);
   SetIrEnable2(0x04);
   WriteRegister(0x01, 0x04, 0xB0, 0x00, 0x30);
   WriteRegister(0x08, 0x04, 0xB0, 0x00, 0x30);
-  return result;
+}
+
+void SendCameraBlock() {
+  SetReportMode(0x00, kModeButtonsAccelIr);
+  SendCameraEnables();
 }
 
 void SendCameraSettings() {

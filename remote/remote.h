@@ -60,9 +60,6 @@ constexpr uint8_t kStatusCameraOn = 0x08;
 // only when bit 1 of their byte 1 asks for it, which the tool never sets.
 constexpr uint8_t kReportAcknowledge = 0x22;
 
-// The camera takes its time to settle between the blocks of its set-up.
-constexpr int kCameraSettleMs = 200;
-
 constexpr int kReportBufferSize = platform::kReportBufferSize;
 
 extern HidHandle hidHandle;
@@ -83,10 +80,12 @@ int WriteRegister(uint8_t data, uint8_t space, uint8_t addrHigh,
 int SelectButtonsMode();
 int SelectButtonsAccelMode();
 
-// One block of the camera's set-up: report mode 0x33, both camera enables, and
-// the camera's enable register 0xB00030 written 0x01, then 0x08. Returns the
-// result of the mode selection, the first report of the block.
-int SendCameraBlock();
+// Both camera enables, and the camera's enable register 0xB00030 written
+// 0x01, then 0x08.
+void SendCameraEnables();
+// One block of the start-up's camera set-up: report mode 0x33, then the
+// enables.
+void SendCameraBlock();
 // The camera's sensitivity (0xB00006, 0xB00008, 0xB0001A) and its mode register
 // 0xB00033, which selects the point format that report 0x33 carries.
 void SendCameraSettings();
