@@ -43,7 +43,7 @@ string(REGEX REPLACE "^trevanquill \\(([^)]+)\\).*" "\\1" CPACK_PACKAGE_VERSION
   "${TREVANQUILL_CHANGELOG_TOP}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
-set(CPACK_PACKAGE_CONTACT "trevanquill developers <trevanquill@example.org>")
+set(CPACK_PACKAGE_CONTACT "trevanquill developers <developers@trevanquill.org>")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${CPACK_PACKAGE_CONTACT})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
