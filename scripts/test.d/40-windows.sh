@@ -131,7 +131,8 @@ windows_step() {
   echo "packages ready after $((SECONDS - started)) s"
 
   # One 32-bit build: the program as it ships, and its test suites (named
-  # outright: the folder may hold a build without them, as the README makes).
+  # outright: the folder may hold a build without them, as docs/platforms.md
+  # makes).
   build_project "$win32" -DCMAKE_TOOLCHAIN_FILE="$TOP/cmake/mingw-i686.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DTREVANQUILL_TESTS=ON -DTREVANQUILL_BENCH=OFF ||
     { echo "32-bit Windows build failed" >&2; return 1; }
