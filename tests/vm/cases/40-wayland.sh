@@ -159,6 +159,13 @@ wayland_case wl-disconnect disconnect
 wayland_case wl-readback readback mouse
 wayland_case wl-monitors normal monitors
 wayland_case wl-term normal term
+# The latency of the uinput way, while the compositor reads the devices
+# (before the case that ends it), when the image carries its benchmark
+# (bench/kernel-path.sh).
+if [ -x /usr/bin/kernel_path_bench ]; then
+  . /bench/kernel-path-vm.sh
+  kernel_path_uinput
+fi
 wayland_case wl-compositor quiet compositor
 unset WAYLAND_DISPLAY
 
