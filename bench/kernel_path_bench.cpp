@@ -52,6 +52,7 @@
 #include <vector>
 
 #include "virtual-remote/remote_model.h"
+#include "virtual-remote/uhid_device.h"
 
 namespace {
 
@@ -103,19 +104,6 @@ std::vector<long long> ReadNumbers(const char* path) {
 
 // ------------------------------------------------------------ the remote
 
-bool Send(int fd, const uhid_event& ev) {
-  return write(fd, &ev, sizeof ev) == static_cast<ssize_t>(sizeof ev);
-}
-
-bool SendReport(int fd, const uint8_t* report) {
-  uhid_event ev;
-  std::memset(&ev, 0, sizeof ev);
-  ev.type = UHID_INPUT2;
-  ev.u.input2.size = vremote::kInputReportSize;
-  std::memcpy(ev.u.input2.data, report, vremote::kInputReportSize);
-  return Send(fd, ev);
-}
-
 struct Remote {
   int fd = -1;
   vremote::RemoteState state;
@@ -138,21 +126,12 @@ bool Answer(Remote* r) {
       std::vector<vremote::Reply> replies;
       vremote::HandleOutputReport(&r->state, ev.u.output.data, ev.u.output.size, &replies);
       for (const vremote::Reply& reply : replies) {
-        if (!SendReport(r->fd, reply.bytes)) return false;
+        if (!vremote::SendInput(r->fd, reply.bytes)) return false;
       }
-    } else if (ev.type == UHID_GET_REPORT || ev.type == UHID_SET_REPORT) {
-      uhid_event reply;
-      std::memset(&reply, 0, sizeof reply);
-      if (ev.type == UHID_GET_REPORT) {
-        reply.type = UHID_GET_REPORT_REPLY;
-        reply.u.get_report_reply.id = ev.u.get_report.id;
-        reply.u.get_report_reply.err = EIO;
-      } else {
-        reply.type = UHID_SET_REPORT_REPLY;
-        reply.u.set_report_reply.id = ev.u.set_report.id;
-        reply.u.set_report_reply.err = EIO;
-      }
-      if (!Send(r->fd, reply)) return false;
+    } else if (ev.type == UHID_GET_REPORT) {
+      if (!vremote::RefuseRequest(r->fd, UHID_GET_REPORT_REPLY, ev.u.get_report.id)) return false;
+    } else if (ev.type == UHID_SET_REPORT) {
+      if (!vremote::RefuseRequest(r->fd, UHID_SET_REPORT_REPLY, ev.u.set_report.id)) return false;
     }
   }
 }
@@ -186,18 +165,7 @@ int RunRemote(long count, const char* writesPath, bool atOnce) {
     return 1;
   }
   CatchStop();
-  uhid_event ev;
-  std::memset(&ev, 0, sizeof ev);
-  ev.type = UHID_CREATE2;
-  std::snprintf(reinterpret_cast<char*>(ev.u.create2.name), sizeof ev.u.create2.name,
-                "kernel path remote");
-  const std::vector<uint8_t> rd = vremote::ReportDescriptor();
-  std::memcpy(ev.u.create2.rd_data, rd.data(), rd.size());
-  ev.u.create2.rd_size = static_cast<uint16_t>(rd.size());
-  ev.u.create2.bus = BUS_USB;
-  ev.u.create2.vendor = 0x057E;
-  ev.u.create2.product = 0x0306;
-  if (!Send(r.fd, ev)) return 1;
+  if (!vremote::CreateDevice(r.fd, BUS_USB, 0x0306)) return 1;
   std::printf("remote created\n");
   std::fflush(stdout);
 
@@ -220,7 +188,7 @@ int RunRemote(long count, const char* writesPath, bool atOnce) {
     r.state.mode = 0x33;  // the floor reads whatever comes; the tool selected 0x33
     vremote::BuildInputReport(&r.state, report);
     writes.push_back(NowNs());
-    if (!SendReport(r.fd, report)) return 1;
+    if (!vremote::SendInput(r.fd, report)) return 1;
     due += kPeriodNs;
     if (!AnswerFor(&r, due - NowNs())) return 1;
   }
@@ -228,11 +196,9 @@ int RunRemote(long count, const char* writesPath, bool atOnce) {
   r.state.buttons2 = 0x80;
   uint8_t report[vremote::kInputReportSize];
   vremote::BuildInputReport(&r.state, report);
-  SendReport(r.fd, report);
+  vremote::SendInput(r.fd, report);
   AnswerFor(&r, 1000000000LL);
-  std::memset(&ev, 0, sizeof ev);
-  ev.type = UHID_DESTROY;
-  Send(r.fd, ev);
+  vremote::DestroyDevice(r.fd);
   close(r.fd);
   return WriteNumbers(writesPath, writes) ? 0 : 1;
 }
