@@ -51,6 +51,7 @@
 #include <string>
 #include <vector>
 
+#include "abs_frame.h"
 #include "virtual-remote/remote_model.h"
 #include "virtual-remote/uhid_device.h"
 
@@ -256,12 +257,7 @@ int RunFloor(bool x11) {
   }
   const int hid = OpenHidraw();
   if (hid < 0) return 1;
-  input_event frame[2];
-  std::memset(frame, 0, sizeof frame);
-  frame[0].type = EV_ABS;
-  frame[0].code = ABS_X;
-  frame[1].type = EV_SYN;
-  frame[1].code = SYN_REPORT;
+  benchframe::AbsXFrame frame = benchframe::MakeAbsXFrame();
   int value = 0;
   while (!stopRequested) {
     uint8_t report[64];
@@ -274,8 +270,8 @@ int RunFloor(bool x11) {
       XWarpPointer(display, None, DefaultRootWindow(display), 0, 0, 0, 0, 100 + value % 500, 300);
       XFlush(display);
     } else {
-      frame[0].value = value;
-      (void)!write(device, frame, sizeof frame);
+      frame.events[0].value = value;
+      (void)!write(device, frame.events, sizeof frame.events);
     }
   }
   close(hid);
