@@ -209,7 +209,9 @@ TEST_F(EndableWait, AnEventJustBeforeThePollIsSignalledAgain) {
       const int waitMs = linuxbackend::BeginEndableWait();
       ASSERT_EQ(waitMs, linuxbackend::kLongestWaitMs);
       event.fire();
-      SleepMs(20);  // the first signal is spent here
+      // The first signal is spent here, before the read: wait until it has
+      // come (a loaded machine may take longer than any fixed pause).
+      while (linuxbackend::SignalsSeen() == signalsBefore) SleepMs(1);
       unsigned char buffer[64];
       EXPECT_EQ(hid_read_timeout(device, buffer, sizeof buffer, waitMs), -1);
       linuxbackend::FinishEndableWait();
