@@ -24,6 +24,13 @@ vm_tests() {
   apt_install qemu-system-x86 libgstreamer-plugins-base1.0-0 busybox-static \
     xvfb xkb-data x11-xkb-utils $(cat "$TOP"/tests/vm/cases/*.packages 2>/dev/null) || return 1
   mkdir -p "$work"
+  # A group of cases that needs something built on this machine first (a
+  # program for another system, a prefix) says so in
+  # tests/vm/cases/NAME.prepare, sourced here.
+  for f in "$TOP"/tests/vm/cases/*.prepare; do
+    [ -e "$f" ] || continue
+    . "$f" || { echo "cannot prepare $(basename "$f")" >&2; TESTS_FAILED=$((TESTS_FAILED + 1)); return 1; }
+  done
   # The VM runs under emulation on a shared machine, and its cases follow the
   # clock: a boot whose cases fail is run a second time, and the second
   # boot's results count. The first one's failures are printed all the same,
