@@ -122,11 +122,15 @@ cat >/tmp/wine-wheel.scn <<'SCN'
 2400 buttons none
 SCN
 
-if [ $wine_ready = 1 ]; then
-  wine_case wine-absent
-  wine_case wine-normal normal
-  wine_case wine-newer normal --product 0x0330
-  wine_case wine-disconnect disconnect
-  wine_case wine-wheel /tmp/wine-wheel.scn
-fi
+# The cases, all of them or those that WINE_VM_CASES names (a run by hand).
+[ $wine_ready = 1 ] || WINE_VM_CASES=none
+for wcase in ${WINE_VM_CASES:-wine-absent wine-normal wine-newer wine-disconnect wine-wheel}; do
+  case $wcase in
+    wine-absent) wine_case wine-absent ;;
+    wine-normal) wine_case wine-normal normal ;;
+    wine-newer) wine_case wine-newer normal --product 0x0330 ;;
+    wine-disconnect) wine_case wine-disconnect disconnect ;;
+    wine-wheel) wine_case wine-wheel /tmp/wine-wheel.scn ;;
+  esac
+done
 echo "wine-setup group| $(since "$t_group") s of guest time"
