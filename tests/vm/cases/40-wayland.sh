@@ -45,7 +45,7 @@ uinput_devices() { grep -c '^N: Name="trevanquill' /proc/bus/input/devices; }
 # left afterwards.
 wayland_case() {
   name=$1 scenario=$2 how=${3:-}
-  echo "@@ case $name"
+  case_begins "$name"
   wev_start=$(wc -l < /tmp/wev.log 2>/dev/null || echo 0)
   li_start=$(wc -l < /tmp/libinput.log 2>/dev/null || echo 0)
   virtual-remote /scenarios/$scenario.scn >/tmp/$name.remote 2>&1 &
@@ -94,7 +94,7 @@ wayland_case() {
 
 # No uinput module: one line, exit 3, nothing sent to the remote.
 rmmod uinput
-echo "@@ case wl-no-uinput"
+case_begins wl-no-uinput
 virtual-remote /scenarios/normal.scn >/tmp/wl-no-uinput.remote 2>&1 &
 remote=$!
 wait_for_line /tmp/wl-no-uinput.remote ' start$'
@@ -110,7 +110,7 @@ udevadm settle --timeout=10
 # The uinput pass benchmark, when the image has it: before any compositor,
 # so the devices have no readers.
 if [ -x /usr/bin/uinput_pass_bench ]; then
-  echo "@@ case wl-bench"
+  case_begins wl-bench
   uinput_pass_bench --benchmark_repetitions=9 --benchmark_report_aggregates_only=true \
     --benchmark_enable_random_interleaving=true \
     --benchmark_min_time=0.5 2>&1 | sed 's/^/wl-bench| /'
@@ -118,7 +118,7 @@ fi
 
 # /dev/uinput is root's (no logind here to act on the uaccess tag): the user
 # is refused, with the way out in one line.
-echo "@@ case wl-denied"
+case_begins wl-denied
 ls -l /dev/uinput | sed 's/^/wl-denied node| /'
 (WAYLAND_DISPLAY=wayland-1 as_tester "exec timeout 30 trevanquill </dev/null >/tmp/wl-denied.console 2>&1")
 code=$?
