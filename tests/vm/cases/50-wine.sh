@@ -104,7 +104,7 @@ wine_case() {
   end_case times relay mouse box winelog
 }
 
-echo "@@ case wine-setup"
+case_begins wine-setup
 t_group=$(uptime_s)
 wine_ready=0
 wine_mount >/tmp/wine-setup.mount 2>&1 && wine_ready=1
