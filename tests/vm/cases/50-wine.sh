@@ -6,13 +6,13 @@
 # Wine is the build machine's: its root comes read-only over 9p (share
 # "hostroot", see 50-wine.qemu), a tmpfs overlay on it takes Wine's writes,
 # and Wine runs chrooted there with the VM's /dev, /proc, /sys and X socket.
-# /etc/wine-vm.conf (50-wine.image) names the program, the helper that ends a
-# message box, the prefix and the 32-bit DLLs as paths of that machine.
+# /etc/wine-vm.conf (50-wine.image) names the program, the helper
+# (tools/wine-watch), the prefix and the 32-bit DLLs as paths of that machine.
 #
 # Each case makes its remote first and then starts Wine anew (the program
-# starts Wine's services itself): Wine's bus driver looks for hidraw nodes in
-# sysfs when it starts, and with no udevd in the VM it hears of no node made
-# later. Wine ends with the case.
+# starts Wine's services itself): Wine's bus driver, set by the prefix to
+# look in /dev (no udevd runs here), takes the hidraw nodes that are there
+# when it starts and watches them go away. Wine ends with the case.
 . /etc/wine-vm.conf
 wroot=/wine-root
 
