@@ -26,10 +26,11 @@ vm_tests() {
   mkdir -p "$work"
   # A group of cases that needs something built on this machine first (a
   # program for another system, a prefix) says so in
-  # tests/vm/cases/NAME.prepare, sourced here.
+  # tests/vm/cases/NAME.prepare, sourced here. When that fails, the VM still
+  # boots: the group's cases then fail, the others run.
   for f in "$TOP"/tests/vm/cases/*.prepare; do
     [ -e "$f" ] || continue
-    . "$f" || { echo "cannot prepare $(basename "$f")" >&2; TESTS_FAILED=$((TESTS_FAILED + 1)); return 1; }
+    . "$f" || echo "cannot prepare $(basename "$f"): its cases will fail" >&2
   done
   # One boot, and its result counts: the guest's clock follows its own work
   # (see tests/vm/run-vm.sh), so the host's load slows the boot down but
