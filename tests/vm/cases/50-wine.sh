@@ -105,7 +105,6 @@ wine_case() {
 }
 
 case_begins wine-setup
-t_group=$(uptime_s)
 wine_ready=0
 wine_mount >/tmp/wine-setup.mount 2>&1 && wine_ready=1
 sed 's/^/wine-setup mount| /' /tmp/wine-setup.mount
@@ -133,4 +132,3 @@ for wcase in ${WINE_VM_CASES:-wine-absent wine-normal wine-newer wine-disconnect
     wine-wheel) wine_case wine-wheel /tmp/wine-wheel.scn ;;
   esac
 done
-echo "wine-setup group| $(since "$t_group") s of guest time"
