@@ -35,10 +35,9 @@ constexpr DWORD kFailedReadPauseMs = 50;
 constexpr int kMaxDevices = 4;
 // Input reports that the system keeps for the handle while the program is
 // not reading: about 2.5 s of the remote's reports. The system's default of
-// 32 (a third of a second) overflows when the process stops reading that
-// long, or when a burst comes after a stall below it, and the reports that
-// drop out take button presses with them (under Wine's HID stack, two Plus
-// presses and most of a held One once did).
+// 32 (a third of a second) fills whenever the process stalls that long, and
+// the reports that arrive meanwhile are lost, button presses among them
+// (under Wine's HID stack, a whole Plus press and most of a held One were).
 constexpr ULONG kInputBuffers = 256;
 constexpr int kMaxPath = 1024;
 
