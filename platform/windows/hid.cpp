@@ -33,12 +33,6 @@ constexpr DWORD kWriteTimeLimitMs = 1000;
 // pauses come in a row.
 constexpr DWORD kFailedReadPauseMs = 50;
 constexpr int kMaxDevices = 4;
-// Input reports that the system keeps for the handle while the program is
-// not reading: about 2.5 s of the remote's reports. The system's default of
-// 32 (a third of a second) fills whenever the process stalls that long, and
-// the reports that arrive meanwhile are lost, button presses among them
-// (under Wine's HID stack, a whole Plus press and most of a held One were).
-constexpr ULONG kInputBuffers = 256;
 constexpr int kMaxPath = 1024;
 
 struct Device {
@@ -193,8 +187,6 @@ HidHandle OpenHidHandle(uint16_t vendor, uint16_t product) {
     Release(d);
     return -1;
   }
-  // A system that refuses the larger queue keeps its own.
-  HidD_SetNumInputBuffers(d->file, kInputBuffers);
   return slot;
 }
 
