@@ -12,39 +12,18 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp "$log" "$work/log" 2>/dev/null || : > "$work/log"
 
-# section CASE WHAT: the lines the guest printed as "CASE WHAT| text".
-section() { sed -n "s/^$1 $2| \{0,1\}//p" "$work/log"; }
-reports() { section "$1" remote | sed -n 's/^ *[0-9.]* out //p'; }
-
+# The helpers of the initramfs VM's checks, taken from tests/vm/check.sh so
+# that both judge alike: section CASE WHAT (the lines printed as
+# "CASE WHAT| text"), fail, finish_case (one PASS or FAIL line), expect_exit,
+# expect_same, and normal_path_stage FILE (how many of the five stages of
+# normal.scn's cursor path a file of "X Y" lines shows).
 passed=0 failed=0
 reasons=()
-fail() { reasons+=("$*"); }
-
-finish_case() {
-  if [ ${#reasons[@]} -eq 0 ]; then
-    echo "PASS desktop $1"
-    passed=$((passed + 1))
-  else
-    echo "FAIL desktop $1"
-    printf '    %s\n' "${reasons[@]}"
-    failed=$((failed + 1))
-  fi
-  reasons=()
-}
-
-expect_exit() {
-  local got
-  got=$(section "$1" exit)
-  [ "$got" = "$2" ] || fail "exit code ${got:-missing}, expected $2"
-}
-
-# expect_same WHAT EXPECTED-FILE ACTUAL-FILE
-expect_same() {
-  if ! diff -u "$2" "$3" > "$work/diff"; then
-    fail "$1 differ from $(basename "$2"):"
-    reasons+=("$(sed -n '3,40p' "$work/diff")")
-  fi
-}
+for helper in section fail finish_case expect_exit expect_same normal_path_stage; do
+  eval "$(sed -n "/^$helper() {/,/^}/p" "$here/../vm/check.sh")"
+  declare -F $helper >/dev/null || { echo "tests/vm/check.sh has no $helper()" >&2; exit 2; }
+done
+reports() { section "$1" remote | sed -n 's/^ *[0-9.]* out //p'; }
 
 # The monitors as the watcher was told of them before the first case
 # ("output N X Y W H NAME" and "configure N W H"; the last word on each).
@@ -84,21 +63,6 @@ libinput_path() {
 compositor_path() { section "$1" compositor | awk '{ print $1, $2 }'; }
 compositor_buttons() { section "$1" compositor | awk 'NF == 3 { print $3 }'; }
 
-# The cursor path of a run of normal.scn, from "X Y" lines in order: how many
-# of its five stages were seen (as tests/vm/check.sh counts them): on
-# (788, 326) at once; gliding down to exactly (368, 176); the D-pad moves it
-# right by more than 100 pixels on y = 176, then down by more than 100
-# pixels on one x; back to within 5 pixels short of (788, 326).
-normal_path_stage() {
-  awk '
-    stage == 0 && $1 == 788 && $2 == 326 { stage = 1; next }
-    stage == 1 && $1 == 368 && $2 == 176 { stage = 2; next }
-    stage == 2 && $2 == 176 && $1 > 468 { stage = 3; rightX = $1; next }
-    stage == 3 && $1 >= rightX && $2 > 276 { stage = 4; downX = $1; next }
-    stage == 4 && $1 >= 783 && $1 <= 788 && $2 >= 321 && $2 <= 326 { stage = 5 }
-    END { print stage + 0 }'
-}
-
 # Buttons and keys as the watcher got them: "272 1 272 0 ...".
 watch_buttons() { section "$1" watch | awk '$1 == "button" { printf "%s %s ", $2, $3 }'; }
 watch_keys() { section "$1" watch | awk '$1 == "key" { printf "%s %s ", $2, $3 }'; }
@@ -128,7 +92,8 @@ expect_normal_run() {
   expect_same "console text" "$work/want" "$work/got"
   expect_exit "$1" 0
   for what in libinput watch compositor; do
-    stage=$("${what}_path" "$1" | normal_path_stage)
+    "${what}_path" "$1" > "$work/path"
+    stage=$(normal_path_stage "$work/path")
     [ "$stage" = 5 ] || fail "$what: cursor path stopped at stage $stage of 5"
   done
   got=$(watch_buttons "$1")
@@ -139,7 +104,7 @@ expect_normal_run() {
 }
 
 if ! grep -q '^@@ end' "$work/log"; then
-  echo "FAIL desktop $session: the VM did not get to its end; its run.log ends:"
+  echo "FAIL vm $session: the VM did not get to its end; its run.log ends:"
   tail -n 20 "$work/log" | sed 's/^/    /'
   failed=$((failed + 1))
 fi

@@ -121,7 +121,7 @@ mkdir -p $O/live
 ( while sleep 10; do
     cp $W/session.log $O/session.log 2>/dev/null
     cp $W/*.log $W/*.remote $W/*.console $O/live/ 2>/dev/null
-    top -b -n 1 -w 160 | head -n 20 > $O/live/top.txt
+    ps -eo pid,user,ni,pcpu,time,comm --sort=-time | head -n 15 > $O/live/ps.txt
   done ) &
 copier=$!
 
