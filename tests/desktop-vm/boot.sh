@@ -8,7 +8,8 @@
 # binaries, the scenarios, the udev rules), WORK/out its /opt/out (run.log, the
 # cases' lines; session.log, the compositor's; journal.txt). SESSION: gnome
 # or kde (the guest's desk.session=). The serial console goes to
-# WORK/serial.log.
+# WORK/serial.log. DESK_FILES: more files for the cases (a package to
+# install, say), copied into the guest's /opt/desk/files.
 #
 # The machine: QEMU without KVM (TCG), its guest time counted in instructions
 # (-icount shift=0,sleep=off: a host stall does not move the guest's clock,
@@ -36,6 +37,10 @@ cp "$binaries/trevanquill" "$binaries/tools/virtual-remote" "$binaries/tools/des
   "$binaries/tools/desktop-key" "$share/bin/"
 cp "$top"/tests/vm/scenarios/*.scn "$here"/scenarios/*.scn "$share/scenarios/"
 cp "$top"/platform/linux/*.rules "$top"/tools/virtual-remote/*.rules "$share/rules/"
+if [ -n "${DESK_FILES:-}" ]; then
+  mkdir -p "$share/files"
+  cp $DESK_FILES "$share/files/"
+fi
 
 start=$(date +%s)
 status=0
