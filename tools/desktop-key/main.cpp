@@ -59,8 +59,8 @@ int main() {
   uinput_setup setup;
   std::memset(&setup, 0, sizeof setup);
   setup.id.bustype = BUS_VIRTUAL;
-  setup.id.vendor = 0x1209;
-  setup.id.product = 0x0001;
+  setup.id.vendor = 0x7476;  // the project's own, as the tool's devices
+  setup.id.product = 0x00fe;
   std::snprintf(setup.name, sizeof setup.name, "desktop-key keyboard");
   if (ioctl(fd, UI_SET_EVBIT, EV_KEY) < 0 || ioctl(fd, UI_SET_KEYBIT, KEY_Z) < 0 ||
       ioctl(fd, UI_DEV_SETUP, &setup) < 0 || ioctl(fd, UI_DEV_CREATE) < 0) {
