@@ -56,6 +56,7 @@ nice -n 10 timeout "${DESK_TIMEOUT:-1500}" qemu-system-x86_64 \
   </dev/null || status=$?
 # The CPU time QEMU used (user and system, from bash's times): what the boot
 # costs on a machine that is not shared.
-echo "VM ($session) ran $(($(date +%s) - start)) s; QEMU's CPU time (user, system): $(times | tail -n 1)"
+times > "$work/times.txt"
+echo "VM ($session) ran $(($(date +%s) - start)) s; QEMU's CPU time (user, system): $(tail -n 1 "$work/times.txt")"
 [ $status -eq 124 ] && echo "the VM ($session) did not end within ${DESK_TIMEOUT:-1500} s" >&2
 exit $status
