@@ -76,8 +76,24 @@ start_remote() {
 
 # run_tool: the tool as the session's user (at most 120 s), its console in
 # $W/NAME.console and its exit code in $code.
+# A tool still running after 60 s (far beyond any scenario) is stuck: what
+# it and the remote wait in is printed then, before the limit ends it.
 run_tool() {
-  as_user timeout 120 trevanquill < /dev/null > $W/$name.console 2>&1
+  local i=0 p
+  as_user timeout 120 trevanquill < /dev/null > $W/$name.console 2>&1 &
+  local tool=$!
+  while kill -0 $tool 2>/dev/null; do
+    sleep 1
+    i=$((i + 1))
+    [ $i = 60 ] || continue
+    echo "@@ $name: the tool still runs after 60 s; what waits where:"
+    ps -eo pid,stat,ni,wchan:24,time,comm | grep -E 'trevanquill|virtual-remote|kwin|gnome-shell|Xwayland' | sed 's/^/@@   /'
+    for p in $(pidof trevanquill virtual-remote); do
+      echo "@@   $p $(cat /proc/$p/comm): syscall $(cat /proc/$p/syscall)"
+      sed 's/^/@@     /' /proc/$p/stack 2>/dev/null
+    done
+  done
+  wait $tool
   code=$?
   echo "@@ tool of $name ended at $(up) with $code"
 }
