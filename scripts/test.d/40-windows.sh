@@ -163,9 +163,17 @@ windows_step() {
       echo "the prefix has no 32-bit system (WINEDLLPATH=$WINEDLLPATH)" >&2
     fi
 
+    # Wine closes the desktop a second after the last program on it has ended;
+    # a suite that starts later makes it again, which takes 10 s on a loaded
+    # machine (the new desktop process gives up on starting RpcSs first). A
+    # command prompt that waits for a key on a pipe that nobody writes keeps
+    # the desktop for all the suites, as the session keeps it on Windows;
+    # closing the pipe ends it. The suites get no copy of the pipe.
+    exec 7> >(setsid wine cmd.exe /c pause >/dev/null 2>&1)
     sub_rc=0
-    windows_run_suites "$win32" 32-bit || sub_rc=1
-    windows_run_suites "$win64" 64-bit || sub_rc=1
+    windows_run_suites "$win32" 32-bit 7>&- || sub_rc=1
+    windows_run_suites "$win64" 64-bit 7>&- || sub_rc=1
+    exec 7>&-
     windows_run_program "$win32/trevanquill.exe" "$win32/no-remote" || sub_rc=1
     echo "TESTS_PASSED=$TESTS_PASSED TESTS_FAILED=$TESTS_FAILED" >"$win32/totals"
     wineserver -k
