@@ -33,6 +33,10 @@ cp "$binaries/trevanquill" "$binaries/tools/virtual-remote" "$binaries/tools/des
   "$binaries/tools/desktop-key" "$share/bin/"
 cp "$top"/tests/vm/scenarios/*.scn "$here"/scenarios/*.scn "$share/scenarios/"
 cp "$top"/platform/linux/*.rules "$top"/tools/virtual-remote/*.rules "$share/rules/"
+# The Debian package, which the cases of the user service install: DESK_PACKAGE,
+# or the one scripts/package.sh made last.
+deb=${DESK_PACKAGE:-$(ls "$top"/build-package/trevanquill_*.deb 2>/dev/null | head -n 1)}
+[ -z "$deb" ] || cp "$deb" "$share/trevanquill.deb"
 
 start=$(date +%s)
 status=0
