@@ -11,6 +11,18 @@
 
 package_pass() { echo "package: $*"; TESTS_PASSED=$((TESTS_PASSED + 1)); }
 package_fail() { echo "package: FAILED: $*" >&2; TESTS_FAILED=$((TESTS_FAILED + 1)); }
+# package_verdict PASS-TEXT WHAT [FAULT...]: one test passed (PASS-TEXT) when
+# no fault is given, else one failed naming WHAT and the faults.
+package_verdict() {
+  local passed=$1 what=$2
+  shift 2
+  if [ $# -eq 0 ]; then
+    package_pass "$passed"
+    return 0
+  fi
+  package_fail "$what: $*"
+  return 1
+}
 
 # The package's postinst and postrm, run on their own with udev's control
 # socket looked for in a folder of the test's (a copy of each script with that
@@ -47,12 +59,8 @@ udevadm trigger --sysname-match=uinput --action=change" ]; then
     done
   done
   rm -rf "$dir"
-  if [ ${#bad[@]} -eq 0 ]; then
-    package_pass "postinst and postrm reload udev where it runs, and never fail"
-    return 0
-  fi
-  package_fail "maintainer scripts: ${bad[*]}"
-  return 1
+  package_verdict "postinst and postrm reload udev where it runs, and never fail" \
+    "maintainer scripts" "${bad[@]}"
 }
 
 # The user service: systemd-analyze verify finds nothing to say about its two
@@ -129,12 +137,8 @@ package_notify_helper() {
     [ $bus = none ] || { kill $daemon; wait $daemon 2>/dev/null; }
   done
   rm -rf "$dir"
-  if [ ${#bad[@]} -eq 0 ]; then
-    package_pass "the service's notifications say what ended the run, and never wait long"
-    return 0
-  fi
-  package_fail "notification helper: ${bad[*]}"
-  return 1
+  package_verdict "the service's notifications say what ended the run, and never wait long" \
+    "notification helper" "${bad[@]}"
 }
 
 package_tests() {

@@ -176,6 +176,18 @@ class ToolRun {
   }
 
   std::vector<std::string> Log() const { return Lines(ReadFile(dir_ + "/log")); }
+
+  // The reads that found nothing and began to wait, after the set-up's last
+  // report ("wait MS" lines of the log).
+  std::vector<std::string> WaitsAfterSetUp() const {
+    std::vector<std::string> waits;
+    bool setUpDone = false;
+    for (const std::string& line : Log()) {
+      if (line.find(kSetUpDone) != std::string::npos) setUpDone = true;
+      if (setUpDone && line.compare(0, 5, "wait ") == 0) waits.push_back(line);
+    }
+    return waits;
+  }
   std::string Out() const { return ReadFile(dir_ + "/out"); }
   std::string Err() const { return ReadFile(dir_ + "/err"); }
 
@@ -358,13 +370,7 @@ TEST_F(ProgramTest, WithStandardInputDevNullAQuietRunSleepsAndHomeEndsIt) {
   // A thread that spins takes every tick of the second (100 of them).
   EXPECT_LT(spent, 10) << "the tool used " << spent << " ticks of a quiet second";
   EXPECT_EQ(run.Wait(), 0);
-  std::vector<std::string> waits;
-  bool setUpDone = false;
-  for (const std::string& line : run.Log()) {
-    if (line.find(kSetUpDone) != std::string::npos) setUpDone = true;
-    if (setUpDone && line.compare(0, 5, "wait ") == 0) waits.push_back(line);
-  }
-  EXPECT_EQ(waits, std::vector<std::string>{"wait 2147483647"});
+  EXPECT_EQ(run.WaitsAfterSetUp(), std::vector<std::string>{"wait 2147483647"});
   run.ExpectRemoteShutDown();
 }
 
@@ -511,13 +517,7 @@ TEST_F(ProgramOnTerminalTest, WhileTheRemoteIsQuietOneReadWaitsUntilEsc) {
   ASSERT_TRUE(run.Running());
   Type("\x1b");
   EXPECT_EQ(run.Wait(kQuickExitMs), 0) << "Esc did not end the wait";
-  std::vector<std::string> waits;
-  bool setUpDone = false;
-  for (const std::string& line : run.Log()) {
-    if (line.find(kSetUpDone) != std::string::npos) setUpDone = true;
-    if (setUpDone && line.compare(0, 5, "wait ") == 0) waits.push_back(line);
-  }
-  EXPECT_EQ(waits, std::vector<std::string>{"wait 2147483647"});
+  EXPECT_EQ(run.WaitsAfterSetUp(), std::vector<std::string>{"wait 2147483647"});
   run.ExpectRemoteShutDown();
 }
 
