@@ -48,7 +48,10 @@ constexpr int kProbeReadLimitMs = 50;
 // the cursor and each answer the buttons). With two such devices connected the
 // second tool takes the one the first does not hold. Returns -1 when there is
 // none (or none can be opened), kHidBusy when there is one but another tool
-// holds it (and every other one too); the busy device is not touched.
+// holds it (and every other one too); the busy device is not touched. (The
+// Linux backend holds a remote with a lock on its node; the Windows backend
+// opens it shared, and finds it busy only when a program holds it without
+// sharing.)
 constexpr HidHandle kHidBusy = -2;
 HidHandle OpenHidHandle(uint16_t vendor, uint16_t product);
 
