@@ -54,9 +54,13 @@ end_svc() {
   echo "$name unit| $(svc show -p ActiveState --value trevanquill.service) $(svc show -p Result --value trevanquill.service) $(svc show -p ExecMainStatus --value trevanquill.service)"
   # journald may hand on the tool's last lines a moment after it ended.
   sleep 1
-  # By the identifier that the service's output stream carries: the unit's
-  # own field may be missing from the first line of a run.
-  journalctl -b --no-pager -o cat --after-cursor="$journal_cursor" SYSLOG_IDENTIFIER=trevanquill _UID=1000 > $W/$name.console 2>&1
+  # By the process: the first line of a run lacks the unit's and the user's
+  # fields in the journal (it is there, for instance in journalctl -b).
+  local pid
+  pid=$(svc show -p ExecMainPID --value trevanquill.service)
+  if [ "$(svc show -p InvocationID --value trevanquill.service)" != "$invocation" ] && [ "${pid:-0}" != 0 ]; then
+    journalctl -b --no-pager -o cat _PID=$pid > $W/$name.console 2>&1
+  fi
   journalctl -b --no-pager -o short-monotonic --after-cursor="$journal_cursor" _SYSTEMD_USER_UNIT=trevanquill.service > $W/$name.journal 2>&1
   journalctl -b --no-pager -o short-monotonic --after-cursor="$journal_cursor" USER_UNIT=trevanquill.service >> $W/$name.journal 2>&1
   end_case journal "$@"
