@@ -35,16 +35,6 @@ const char* const kBanner[] = {
     "\n",
 };
 
-// Report mode 0x33 (buttons, accelerometer, infrared), both camera enables and
-// the camera's enable register 0xB00030 written 0x01, then 0x08.
-void CameraBlock() {
-  SetReportMode(0x00, kModeButtonsAccelIr);
-  SetIrEnable(0x04);
-  SetIrEnable2(0x04);
-  WriteRegister(0x01, 0x04, 0xB0, 0x00, 0x30);
-  WriteRegister(0x08, 0x04, 0xB0, 0x00, 0x30);
-}
-
 }  // namespace
 
 void ProbeWorker() {
@@ -81,16 +71,12 @@ void PrintBanner() {
 
 void ConfigureRemote() {
   SetLeds(kLedOne);
-  CameraBlock();
+  SendCameraBlock();
   platform::WaitMilliseconds(kConfigPauseMs);
-  CameraBlock();
+  SendCameraBlock();
   platform::WaitMilliseconds(kConfigPauseMs);
-  CameraBlock();
-  // Camera sensitivity (0xB00006, 0xB00008, 0xB0001A) and mode (0xB00033).
-  WriteRegister(0x90, 0x04, 0xB0, 0x00, 0x06);
-  WriteRegister(0xC0, 0x04, 0xB0, 0x00, 0x08);
-  WriteRegister(0x40, 0x04, 0xB0, 0x00, 0x1A);
-  WriteRegister(0x33, 0x04, 0xB0, 0x00, 0x33);
+  SendCameraBlock();
+  SendCameraSettings();
 }
 
 namespace {

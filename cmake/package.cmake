@@ -56,13 +56,11 @@ endforeach()
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME trevanquill)
-# The version is the one of the changelog's latest entry.
-file(STRINGS ${TREVANQUILL_PACKAGING_DIR}/deb/changelog TREVANQUILL_CHANGELOG_TOP LIMIT_COUNT 1)
-string(REGEX REPLACE "^trevanquill \\(([^)]+)\\).*" "\\1" CPACK_PACKAGE_VERSION
-  "${TREVANQUILL_CHANGELOG_TOP}")
+include(${CMAKE_CURRENT_LIST_DIR}/version.cmake)
+set(CPACK_PACKAGE_VERSION ${TREVANQUILL_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
-set(CPACK_PACKAGE_CONTACT "trevanquill developers <trevanquill@example.org>")
+set(CPACK_PACKAGE_CONTACT "trevanquill developers <developers@trevanquill.org>")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${CPACK_PACKAGE_CONTACT})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)

@@ -66,55 +66,105 @@ void ReleaseButtons(ButtonState* s) {
   s->leftButtonDown = 0;
 }
 
-// Keeps the remote in report mode 0x33. Something else may select another
-// mode (the kernel's own driver for the remote does when its input devices are
-// opened or closed and when it sees a status report), and a status report stops
-// the remote's data reports until a mode is selected. The loop then selects
-// 0x33 again, at most once per kModeKeepMs on the high-resolution counter, so
-// that a driver that keeps answering with a mode of its own costs a few
-// reports a second, not one per report. The set-up's own selection, just
-// before the loop, counts as the first: data reports of another mode queued
-// before it took effect are left alone as long as reports of 0x33 follow.
+// Keeps the remote in report mode 0x33 with its camera set up as the tool set
+// it up. Something else may change either: the kernel's own driver for the
+// remote selects modes of its own when its input devices are opened or closed
+// and when it sees a status report, and a program that opens the driver's
+// infrared device makes the driver switch the camera on in a point format of
+// its own; closing it switches the camera off. A status report also stops the
+// remote's data reports until a mode is selected.
+//
+// What the loop takes as a sign:
+// - a status report: the mode is selected again and LED 1 set; if its flags
+//   say the camera is off, the camera is set up again first;
+// - a data report of a mode other than 0x33, or an acknowledgement of a camera
+//   enable (0x13, 0x1A), which the tool never asks for: the camera is set up
+//   again. Acknowledgements of register writes (0x16) are no sign: the remote
+//   acknowledges every write, the tool's own among them, and the driver
+//   writes an extension's registers every few seconds without touching the
+//   camera.
+// The camera goes back to the tool's set-up in one go (both enables, the
+// enable register, sensitivity and mode registers), with mode 0x33 selected
+// last, so that the remote sends no report 0x33 before its camera is ready.
+// The driver sets the camera up the same way, in one burst with no pauses, so
+// the start-up's 200 ms pauses are not needed here and the loop never stands
+// still. A sign is answered at most once per kModeKeepMs on the
+// high-resolution counter, so that a driver that keeps answering with a mode
+// of its own costs a few reports a second, not one per report; the first
+// unmistakable sign of the loop (a status report, an acknowledgement it did
+// not ask for) is answered at once. The set-up's own selection, just before
+// the loop, counts as the first: data reports of another mode queued before it
+// took effect are left alone as long as reports of 0x33 follow. Nothing is
+// sent while no sign came.
+//
+// From a sign that the camera changed until kModeKeepMs after the camera's
+// set-up went out, the points of reports 0x33 are not trusted and the infrared
+// stage is left out: meanwhile the camera may be off, half set up or in
+// another party's point format, and reports sent before the set-up reached
+// the remote may still be on their way. The D-pad goes on.
 struct ModeKeeper {
-  bool afterStatus;   // a status report came: mode and LEDs are to be sent
-  bool otherMode;     // a data report of another mode came, and no 0x33 since
-  bool selected;      // the loop has selected the mode itself
-  int64_t lastCount;  // counter at the loop's last selection, or at its start
+  bool afterStatus;    // a status report came: mode and LEDs are to be sent
+  bool cameraChanged;  // a sign that the camera's set-up is gone
+  bool otherMode;      // a data report of another mode came, and no 0x33 since
+  bool selected;       // the loop has sent something itself
+  int64_t lastCount;   // counter at the loop's last sending, or at its start
+  int64_t trustCount;  // counter from which points are trusted again; 0: no hold
 };
 
 void NoteReport(ModeKeeper* k) {
-  if (IsStatusReport(inputReport, readResultSlot)) {
+  const int length = readResultSlot;
+  if (IsStatusReport(inputReport, length)) {
     k->afterStatus = true;
-  } else if (readResultSlot >= 1 && (inputReport[0] & 0xF0) == 0x30) {
+    if (length >= 4 && (inputReport[3] & kStatusCameraOn) == 0) k->cameraChanged = true;
+  } else if (length >= 4 && inputReport[0] == kReportAcknowledge) {
+    if (inputReport[3] == 0x13 || inputReport[3] == 0x1A) k->cameraChanged = true;
+  } else if (length >= 1 && (inputReport[0] & 0xF0) == 0x30) {
     k->otherMode = inputReport[0] != kModeButtonsAccelIr;
   }
 }
 
-// Selects the mode when one is wanted and the last selection is long enough
-// ago; the first status report of the loop is answered at once. After a
-// status report LED 1 is set again too: whoever made the remote send it may
-// have set the LEDs, the tool reads nothing of them, and the report is cheap
-// and has no answer. A selection that does not reach the remote is tried again
-// after the same interval.
-bool SelectionWanted(const ModeKeeper* k) { return k->afterStatus || k->otherMode; }
+bool CameraWanted(const ModeKeeper* k) { return k->cameraChanged || k->otherMode; }
+
+bool SelectionWanted(const ModeKeeper* k) { return k->afterStatus || CameraWanted(k); }
 
 // Counter ticks until the next selection may be made (zero or less: now).
 int64_t TicksUntilSelection(const ModeKeeper* k, int64_t now, int64_t frequency) {
   return k->lastCount + kModeKeepMs * frequency / 1000 - now;
 }
 
+// Sends what a sign asks for once it is due. LED 1 is set again after a
+// status report: whoever made the remote send it may have set the LEDs, the
+// tool reads nothing of them, and the report is cheap and has no answer. A
+// sending whose mode selection does not reach the remote is tried again after
+// the same interval.
 void KeepReportMode(ModeKeeper* k) {
   if (!SelectionWanted(k)) return;
   const int64_t now = platform::QueryCounter();
-  const bool due = TicksUntilSelection(k, now, platform::QueryFrequency()) <= 0 ||
-                   (k->afterStatus && !k->selected);
+  const int64_t frequency = platform::QueryFrequency();
+  const bool due = TicksUntilSelection(k, now, frequency) <= 0 ||
+                   ((k->afterStatus || k->cameraChanged) && !k->selected);
   if (!due) return;
   k->lastCount = now;
   k->selected = true;
+  if (CameraWanted(k)) {
+    SendCameraEnables();
+    SendCameraSettings();
+    k->trustCount = now + kModeKeepMs * frequency / 1000;
+  }
   if (SetReportMode(0x00, kModeButtonsAccelIr) < 0) return;
   if (k->afterStatus) SetLeds(kLedOne);
   k->afterStatus = false;
+  k->cameraChanged = false;
   k->otherMode = false;
+}
+
+// The counter is read only while a hold runs, not on every pass.
+bool PointsTrusted(ModeKeeper* k) {
+  if (CameraWanted(k)) return false;
+  if (k->trustCount == 0) return true;
+  if (platform::QueryCounter() < k->trustCount) return false;
+  k->trustCount = 0;
+  return true;
 }
 
 // How long the read may wait: without a limit, unless a selection is wanted
@@ -131,7 +181,7 @@ int ModeWaitMs(const ModeKeeper* k) {
 LoopEnd RunPasses(ButtonState* s) {
   IrPointingState irState = InitialIrPointingState();
   DpadMotionState dpadState = InitialDpadMotionState();
-  ModeKeeper keeper = {false, false, false, platform::QueryCounter()};
+  ModeKeeper keeper = {false, false, false, false, platform::QueryCounter(), 0};
   for (;;) {
     if (platform::KeyWaiting() && platform::ReadKey() == platform::kKeyEsc) {
       return kLoopQuit;
@@ -146,7 +196,7 @@ LoopEnd RunPasses(ButtonState* s) {
     // any report does, on the buttons as they were.
     if (HomeAlone(remoteInput.buttons2)) return kLoopQuit;
     ButtonActions(s);
-    UpdateIrPointing(irState);
+    if (PointsTrusted(&keeper)) UpdateIrPointing(irState);
     UpdateDpadMotion(dpadState);
   }
 }

@@ -5,10 +5,11 @@
 // Wheel amount of one event: 64 units, about half of a 120-unit notch.
 constexpr int kWheelStep = 64;
 
-// The loop selects report mode 0x33 again when the remote reports in another
-// mode or sends a status report, at most once per this many milliseconds: a
-// tenth of a second without pointing goes unnoticed, and a driver that
-// answers every selection with a mode of its own gets ten a second.
+// The loop selects report mode 0x33 again, and sets the camera up again, when
+// the remote reports in another mode, sends a status report or acknowledges a
+// camera enable that the tool did not send, at most once per this many
+// milliseconds: a tenth of a second without pointing goes unnoticed, and a
+// driver that answers every selection with a mode of its own gets ten a second.
 constexpr int kModeKeepMs = 100;
 
 enum LoopEnd {

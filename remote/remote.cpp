@@ -14,8 +14,8 @@ int Send() {
 }
 
 // Bytes 1 to 11 of a report in 0x30 to 0x3F: two button bytes, three
-// accelerometer bytes when bit 0 of the number is set, and two infrared point
-// slots of three bytes when bit 1 is set.
+// accelerometer bytes when bit 0 of the number is set, and, in report 0x33,
+// the first two of the camera's point slots of three bytes.
 constexpr int kButtonsEnd = 3;
 constexpr int kAccelEnd = 6;
 constexpr int kIrEnd = 12;
@@ -64,12 +64,31 @@ int SelectButtonsMode() { return SetReportMode(0x00, kModeButtons); }
 
 int SelectButtonsAccelMode() { return SetReportMode(0x00, kModeButtonsAccel); }
 
+void SendCameraEnables() {
+  SetIrEnable(0x04);
+  SetIrEnable2(0x04);
+  WriteRegister(0x01, 0x04, 0xB0, 0x00, 0x30);
+  WriteRegister(0x08, 0x04, 0xB0, 0x00, 0x30);
+}
+
+void SendCameraBlock() {
+  SetReportMode(0x00, kModeButtonsAccelIr);
+  SendCameraEnables();
+}
+
+void SendCameraSettings() {
+  WriteRegister(0x90, 0x04, 0xB0, 0x00, 0x06);
+  WriteRegister(0xC0, 0x04, 0xB0, 0x00, 0x08);
+  WriteRegister(0x40, 0x04, 0xB0, 0x00, 0x1A);
+  WriteRegister(0x33, 0x04, 0xB0, 0x00, 0x33);
+}
+
 bool DecodeReport(const uint8_t* buffer, int length, RemoteInput* input) {
   if (length < 1) return false;  // not even a report number
   const uint8_t id = buffer[0];
   if ((id & 0xF0) != 0x30) return false;
   const bool hasAccel = (id & 0x01) != 0;
-  const bool hasIr = (id & 0x02) != 0;
+  const bool hasIr = id == kModeButtonsAccelIr;
   const int needed = hasIr ? kIrEnd : hasAccel ? kAccelEnd : kButtonsEnd;
   if (length < needed) return false;
 

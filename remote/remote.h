@@ -50,8 +50,15 @@ constexpr uint8_t kModeButtonsAccelIr = 0x33;
 
 // The status report. The remote sends it when asked, and also on its own (an
 // extension plugged in or out); after one it sends no data reports until the
-// host selects a report mode again.
+// host selects a report mode again. Byte 3 holds flags; 0x08 says that the
+// camera is on.
 constexpr uint8_t kReportStatus = 0x20;
+constexpr uint8_t kStatusCameraOn = 0x08;
+
+// The acknowledgement: byte 3 names the output report it answers. The remote
+// sends one for every register write (0x16), and for the other output reports
+// only when bit 1 of their byte 1 asks for it, which the tool never sets.
+constexpr uint8_t kReportAcknowledge = 0x22;
 
 constexpr int kReportBufferSize = platform::kReportBufferSize;
 
@@ -73,6 +80,16 @@ int WriteRegister(uint8_t data, uint8_t space, uint8_t addrHigh,
 int SelectButtonsMode();
 int SelectButtonsAccelMode();
 
+// Both camera enables, and the camera's enable register 0xB00030 written
+// 0x01, then 0x08.
+void SendCameraEnables();
+// One block of the start-up's camera set-up: report mode 0x33, then the
+// enables.
+void SendCameraBlock();
+// The camera's sensitivity (0xB00006, 0xB00008, 0xB0001A) and its mode register
+// 0xB00033, which selects the point format that report 0x33 carries.
+void SendCameraSettings();
+
 enum PollResult {
   kPollReport = 0,      // a report was read (and decoded, if it carries data)
   kPollNoReport = 1,    // nothing arrived: the limit ran out or the wait was ended
@@ -85,7 +102,10 @@ PollResult PollInput(int timeLimitMs = platform::kNoTimeLimit);
 
 // Decodes the report of the given length in buffer into input. Reports outside
 // 0x30 to 0x3F, and reports shorter than the fields their number names, change
-// nothing. Returns whether anything was decoded.
+// nothing. Camera points are taken from report 0x33 alone: it is the one report
+// that carries them in the three-byte form that the camera's set-up selects
+// (0x36 and 0x37 carry the camera's ten-byte basic form, 0x32 extension
+// bytes). Returns whether anything was decoded.
 bool DecodeReport(const uint8_t* buffer, int length, RemoteInput* input);
 
 // Whether the report of the given length in buffer is a status report.

@@ -122,3 +122,35 @@ stop_xvfb() {
   wait "$XVFB_PID" 2>/dev/null
   XVFB_PID=
 }
+
+# The DLLs that every Windows installation has; the Windows program may import
+# these and no others.
+WINDOWS_SYSTEM_DLLS="kernel32.dll user32.dll setupapi.dll hid.dll msvcrt.dll advapi32.dll"
+
+# Checks that $1 is the 32-bit (Intel 80386) console program (PE subsystem 3,
+# Windows CUI) that imports system DLLs only. Needs file and MinGW's objdump.
+windows_check_exe() {
+  local exe=$1 kind headers subsystem dlls dll bad=0
+  kind=$(file -b "$exe")
+  echo "file: $kind"
+  case $kind in
+    "PE32 executable (console) Intel 80386"*) ;;
+    *) echo "$exe is not a 32-bit console program" >&2; return 1 ;;
+  esac
+  headers=$(i686-w64-mingw32-objdump -p "$exe")
+  subsystem=$(sed -n 's/^Subsystem[[:space:]]*//p' <<<"$headers")
+  case $subsystem in
+    00000003*) ;;
+    *) echo "$exe has subsystem '$subsystem', not 3 (Windows CUI)" >&2; return 1 ;;
+  esac
+  dlls=$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$headers" | tr 'A-Z' 'a-z' | sort -u)
+  echo "size: $(stat -c %s "$exe") bytes; subsystem: $subsystem; imports: $(echo $dlls)"
+  [ -n "$dlls" ] || { echo "no imports found in $exe" >&2; return 1; }
+  for dll in $dlls; do
+    case " $WINDOWS_SYSTEM_DLLS " in
+      *" $dll "*) ;;
+      *) echo "$exe imports $dll, which is not a system DLL" >&2; bad=1 ;;
+    esac
+  done
+  return $bad
+}

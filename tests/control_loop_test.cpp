@@ -258,7 +258,7 @@ TEST_F(StatusReport, SelectsTheReportModeAgainAndGoesOn) {
 TEST_F(StatusReport, DecodesNothingAndItsPassRunsOnTheHeldButtons) {
   remoteInput.accelX = 0x42;
   Press(0, kButtonOne);
-  remote.Sends(fake::Bytes{0x20, 0x00, 0x80, 0x02, 0x00, 0x00, 0xC0});  // Home bit in it
+  remote.Sends(fake::Bytes{0x20, 0x00, 0x80, 0x1A, 0x00, 0x00, 0xC0});  // Home bit in it
   remote.Sends(HomeReport());
   EXPECT_EQ(RunControlLoop(), kLoopQuit);
   EXPECT_THAT(Effects(), ElementsAre(kWheelUp, kWheelUp));
@@ -322,14 +322,23 @@ TEST_F(StatusReport, OtherReportsWithoutDataSelectNothing) {
   EXPECT_THAT(remote.written, IsEmpty());
 }
 
+// What the loop sends to set the camera up again: both enables, the enable
+// register, the settings, and mode 0x33 last.
+std::vector<fake::Bytes> CameraSetUp() {
+  std::vector<fake::Bytes> block = CameraBlock();
+  return Then(Then(std::vector<fake::Bytes>(block.begin() + 1, block.end()), CameraSettings()),
+              {kMode33});
+}
+
 // Something other than the tool (the kernel's own driver for the remote)
-// selects a report mode of its own during the run.
+// selects a report mode of its own, or switches the camera off, during the run.
 class ModeKept : public ControlLoop {
  protected:
   void SetUp() override {
     ControlLoop::SetUp();
     remote.followsMode = true;
     remote.mode = kModeButtonsAccelIr;  // as the set-up left it
+    remote.cameraFollows = true;
   }
   // Reports about every 10 ms, as the remote sends them, pointing at (x, y).
   void Points(int x, int y, int count) {
@@ -347,23 +356,22 @@ class ModeKept : public ControlLoop {
   }
 };
 
-TEST_F(ModeKept, AnotherModeMidRunIsReplacedAtItsFirstReportAndPointingResumes) {
+TEST_F(ModeKept, AnotherModeMidRunSetsTheCameraUpAgainAndPointingResumes) {
   Points(512, 512, 20);  // 200 ms pointing at the middle: cursor on (512, 512)
   remote.SwitchesMode(0x31);
-  Points(472, 552, 30);  // now at (632, 632), but 0x31 carries no points
+  Points(472, 552, 30);  // now at (632, 632)
   remote.Sends(HomeReport());
   EXPECT_EQ(RunControlLoop(), kLoopQuit);
-  EXPECT_THAT(remote.WrittenBytes(), ElementsAre(kMode33));
+  EXPECT_THAT(remote.WrittenBytes(), ElementsAreArray(CameraSetUp()));
   // At the first report of the other mode, 210 ms into the run.
-  ASSERT_EQ(ModeTimes().size(), 1u);
-  EXPECT_GE(ModeTimes()[0], 210000);
-  EXPECT_LT(ModeTimes()[0], 211000);
+  EXPECT_GE(remote.written[0].atUs, 210000);
+  EXPECT_LT(remote.written[0].atUs, 211000);
   // The cursor glided from the middle toward (632, 632), to where the
   // smoothing stops short of a larger target.
   EXPECT_EQ(desktop.cursorSets.back(), (fake::Point{627, 627}));
 }
 
-TEST_F(ModeKept, ADriverThatAlwaysAnswersWithItsOwnModeGetsOneSelectionPerInterval) {
+TEST_F(ModeKept, ADriverThatAlwaysAnswersWithItsOwnModeGetsOneSetUpPerInterval) {
   remote.onWrite = [](const fake::Bytes& bytes) {
     if (bytes[0] == 0x12) fake::remote.mode = 0x30;
   };
@@ -374,7 +382,8 @@ TEST_F(ModeKept, ADriverThatAlwaysAnswersWithItsOwnModeGetsOneSelectionPerInterv
   const std::vector<int64_t> times = ModeTimes();
   ASSERT_GE(times.size(), 9u);
   EXPECT_LE(times.size(), 10u) << "one per interval, not one per report";
-  EXPECT_EQ(remote.written.size(), times.size()) << "no LEDs without a status report";
+  EXPECT_EQ(remote.written.size(), times.size() * CameraSetUp().size())
+      << "whole set-ups, and no LEDs without a status report";
   for (size_t i = 1; i < times.size(); ++i) EXPECT_GE(times[i] - times[i - 1], kModeKeepMs * 1000);
 }
 
@@ -418,7 +427,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, ModeAtStart, ::testing::ValuesIn(kStartCases), C
 
 TEST_F(ModeKept, OneReportOfAModeThatReportsOnChangeOnlyIsEnough) {
   // Mode 0x30 reports only when a button changes: one report, within the
-  // loop's first interval, then silence. The selection waits for the interval
+  // loop's first interval, then silence. The set-up waits for the interval
   // and comes when it is over: the read waits just that long.
   Points(512, 512, 5);
   remote.SwitchesMode(0x30);
@@ -426,10 +435,112 @@ TEST_F(ModeKept, OneReportOfAModeThatReportsOnChangeOnlyIsEnough) {
   remote.Silent(300);
   remote.Sends(HomeReport());
   RunControlLoop();
-  EXPECT_THAT(remote.WrittenBytes(), ElementsAre(kMode33));
+  EXPECT_THAT(remote.WrittenBytes(), ElementsAreArray(CameraSetUp()));
   ASSERT_EQ(ModeTimes().size(), 1u);
   EXPECT_GE(ModeTimes()[0], kModeKeepMs * 1000);
   EXPECT_LE(ModeTimes()[0], kModeKeepMs * 1000 + 1000);
+  EXPECT_EQ(remote.reads - remote.unlimitedReads, 1) << "one bounded read, until the set-up was due";
+}
+
+// What a report that the tool did not ask for makes the loop send (the remote
+// stays in mode 0x33 and answers nothing; the run lasts 700 ms).
+struct SignCase {
+  const char* name;
+  fake::Bytes report;
+  std::vector<fake::Bytes> sent;
+};
+void PrintTo(const SignCase& c, std::ostream* os) { *os << c.name; }
+
+const SignCase kSignCases[] = {
+    {"an acknowledgement of a camera enable", Report(0x22).Raw(3, 0x13).Length(5), CameraSetUp()},
+    {"an acknowledgement of the second camera enable", Report(0x22).Raw(3, 0x1A).Length(5),
+     CameraSetUp()},
+    {"a status report with the camera off: the set-up, then LED 1",
+     fake::Bytes{0x20, 0x00, 0x00, 0x12, 0x00, 0x00, 0xC0}, Then(CameraSetUp(), {kLed1})},
+    {"a status report with the camera on: the mode and LED 1",
+     fake::Bytes{0x20, 0x00, 0x00, 0x1A, 0x00, 0x00, 0xC0}, {kMode33, kLed1}},
+    {"data in the driver's infrared mode 0x36", Report(0x36).Buttons(0, 0), CameraSetUp()},
+    {"data in mode 0x37", Report(0x37).Buttons(0, 0).Accel(0x80, 0x80, 0x9A), CameraSetUp()},
+    // The remote acknowledges every register write, the tool's own and the
+    // driver's writes to an extension's registers every few seconds alike.
+    {"an acknowledgement of a register write is no sign", Report(0x22).Raw(3, 0x16).Length(5), {}},
+    {"nor that of a mode", Report(0x22).Raw(3, 0x12).Length(5), {}},
+    {"nor register data", Report(0x21).Raw(3, 0xF0), {}},
+    {"a short acknowledgement is no sign", Report(0x22).Raw(3, 0x13).Length(3), {}},
+};
+
+class Sign : public ModeKept, public ::testing::WithParamInterface<SignCase> {};
+
+TEST_P(Sign, SendsWhatItCalls) {
+  const SignCase& c = GetParam();
+  remote.followsMode = false;  // the reports keep their numbers
+  Points(512, 512, 10);
+  remote.Sends(c.report, 5);
+  Points(512, 512, 60);
+  remote.Sends(HomeReport());
+  EXPECT_EQ(RunControlLoop(), kLoopQuit);
+  EXPECT_THAT(remote.WrittenBytes(), ElementsAreArray(c.sent));
+  if (!c.sent.empty()) {
+    // Answered at once: the first sign of the loop needs no interval.
+    ASSERT_FALSE(remote.written.empty());
+    EXPECT_GE(remote.written[0].atUs, 105000);
+    EXPECT_LT(remote.written[0].atUs, 106000);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Reports, Sign, ::testing::ValuesIn(kSignCases), CaseName());
+
+// The kernel's driver as a program opens its infrared device and closes it
+// 20 ms later: it enables the camera asking for acknowledgements, writes its
+// own set-up (meanwhile reports 0x33 come without points, then with points in
+// its basic form), selects 0x36; then switches the camera off and selects
+// 0x30. Pointing must come back with no point taken from the driver's
+// camera, and the loop never stand still.
+TEST_F(ModeKept, TheDriverOpeningAndClosingItsInfraredDeviceDoesNotEndThePointing) {
+  Points(400, 300, 30);  // cursor toward (848, -124)
+  remote.Sends(Report(0x22).Raw(3, 0x13).Length(5), 2);
+  remote.Sends(Report(0x22).Raw(3, 0x1A).Length(5), 1);
+  remote.Sends(Report(0x33).Accel(0x80, 0x80, 0x9A).NoPoints(), 2);
+  // Two points in the basic form, as three-byte points: the second 768 off.
+  remote.Sends(Report(0x33).Accel(0x80, 0x80, 0x9A).Point(1, 340, 300).Point(2, 460 + 768, 300 + 768), 2);
+  remote.SwitchesMode(0x36);
+  remote.SwitchesCameraOff();  // in the driver's form, then off
+  Points(400, 300, 2);
+  remote.SwitchesMode(0x30);
+  remote.Sends(Buttons(0, 0), 10);  // the one report of mode 0x30
+  remote.Silent(50);
+  Points(600, 500, 100);  // cursor toward (248, 476)
+  remote.Sends(HomeReport());
+  EXPECT_EQ(RunControlLoop(), kLoopQuit);
+  // The last thing sent is the camera's set-up, after the driver's last change.
+  const std::vector<fake::Bytes> written = remote.WrittenBytes();
+  ASSERT_GE(written.size(), CameraSetUp().size());
+  EXPECT_THAT(std::vector<fake::Bytes>(written.end() - CameraSetUp().size(), written.end()),
+              ElementsAreArray(CameraSetUp()));
+  const std::vector<int64_t> times = ModeTimes();
+  for (size_t i = 1; i < times.size(); ++i) EXPECT_GE(times[i] - times[i - 1], kModeKeepMs * 1000);
+  // No point of the driver's was taken: tracking was never lost, and the
+  // cursor never left the way between the two targets.
+  EXPECT_EQ(desktop.console, "");
+  for (const fake::Point& p : desktop.cursorSets) {
+    EXPECT_TRUE(p.x >= 248 && p.x <= 848 && p.y >= -124 && p.y <= 476) << p.x << "," << p.y;
+  }
+  // Pointing came back at the new target (the smoothing stops short of it).
+  EXPECT_EQ(desktop.cursorSets.back(), (fake::Point{248, 471}));
+  // No pause of the loop: the run took just as long as the remote's script.
+  EXPECT_LT(fake::NowUs(), 1400000);
+}
+
+TEST_F(ModeKept, NothingIsSentWhileNothingChanged) {
+  // The tool's own register writes are acknowledged during the run.
+  for (int i = 0; i < 10; ++i) {
+    remote.Sends(Report(0x22).Raw(3, 0x16).Length(5));
+    Points(512, 512, 30);
+  }
+  remote.Sends(HomeReport());
+  RunControlLoop();
+  EXPECT_THAT(remote.written, IsEmpty());
+  EXPECT_EQ(remote.reads, remote.unlimitedReads) << "no bounded reads either";
 }
 
 TEST_F(ControlLoop, RemoteGoneEndsTheLoopAndReleasesButtons) {

@@ -36,35 +36,11 @@ std::string Banner() {
   return all;
 }
 
-// The bytes of a register write of one byte.
-fake::Bytes Register(int data, int addrLow) {
-  fake::Bytes b = B({0x16, 0x04, 0xB0, 0x00, addrLow, 0x01, data});
-  b.resize(22, 0x00);
-  return b;
-}
-
-std::vector<fake::Bytes> CameraBlock() {
-  return {B({0x12, 0x00, 0x33}), B({0x13, 0x04}), B({0x1A, 0x04}),
-          Register(0x01, 0x30), Register(0x08, 0x30)};
-}
-
 // Report 0x12 0x31, the configuration sequence, then what the loop sends.
 std::vector<fake::Bytes> StartUp() {
   std::vector<fake::Bytes> out = {B({0x12, 0x00, 0x31}), B({0x11, 0x10})};
-  for (int block = 0; block < 3; ++block) {
-    for (const fake::Bytes& b : CameraBlock()) out.push_back(b);
-  }
-  for (const fake::Bytes& b : {Register(0x90, 0x06), Register(0xC0, 0x08),
-                               Register(0x40, 0x1A), Register(0x33, 0x33)}) {
-    out.push_back(b);
-  }
-  return out;
-}
-
-std::vector<fake::Bytes> Then(std::vector<fake::Bytes> a,
-                              const std::vector<fake::Bytes>& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
+  for (int block = 0; block < 3; ++block) out = Then(out, CameraBlock());
+  return Then(out, CameraSettings());
 }
 
 class Program : public TestPlatform {};

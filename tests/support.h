@@ -100,6 +100,32 @@ struct CaseName {
   }
 };
 
+// The bytes of a register write of one byte into the camera's registers
+// 0xB000xx, as they travel (22 bytes).
+inline fake::Bytes Register(int data, int addrLow) {
+  fake::Bytes b = {0x16, 0x04, 0xB0, 0x00, static_cast<uint8_t>(addrLow), 0x01,
+                   static_cast<uint8_t>(data)};
+  b.resize(22, 0x00);
+  return b;
+}
+
+// One block of the camera's set-up: mode 0x33, both enables, 0xB00030 = 0x01
+// then 0x08.
+inline std::vector<fake::Bytes> CameraBlock() {
+  return {fake::Bytes{0x12, 0x00, 0x33}, fake::Bytes{0x13, 0x04}, fake::Bytes{0x1A, 0x04},
+          Register(0x01, 0x30), Register(0x08, 0x30)};
+}
+
+// The camera's sensitivity and its mode register.
+inline std::vector<fake::Bytes> CameraSettings() {
+  return {Register(0x90, 0x06), Register(0xC0, 0x08), Register(0x40, 0x1A), Register(0x33, 0x33)};
+}
+
+inline std::vector<fake::Bytes> Then(std::vector<fake::Bytes> a, const std::vector<fake::Bytes>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
 // Puts the program's state and the test platform back to their start.
 class TestPlatform : public ::testing::Test {
  protected:

@@ -158,7 +158,7 @@ package_tests() {
   dpkg-deb -f "$deb" Package Version Depends
 
   # Errors fail the check; the warnings and notes that are left are listed in
-  # the README.
+  # docs/platforms.md (Install).
   if lintian -I --fail-on error "$deb"; then
     package_pass "lintian reports no error"
   else

@@ -13,32 +13,6 @@
 
 WINDOWS_PACKAGES=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64
   file xvfb xauth)
-# The DLLs that every Windows installation has; the program may import these
-# and no others.
-WINDOWS_SYSTEM_DLLS="kernel32.dll user32.dll setupapi.dll hid.dll msvcrt.dll advapi32.dll"
-
-# Checks that $1 is a 32-bit console program that imports system DLLs only.
-windows_check_exe() {
-  local exe=$1 kind dlls dll bad=0
-  kind=$(file -b "$exe")
-  echo "file: $kind"
-  case $kind in
-    "PE32 executable (console) Intel 80386"*) ;;
-    *) echo "$exe is not a 32-bit console program" >&2; return 1 ;;
-  esac
-  dlls=$(i686-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' |
-    tr 'A-Z' 'a-z' | sort -u)
-  echo "size: $(stat -c %s "$exe") bytes; imports: $(echo $dlls)"
-  [ -n "$dlls" ] || { echo "no imports found in $exe" >&2; return 1; }
-  for dll in $dlls; do
-    case " $WINDOWS_SYSTEM_DLLS " in
-      *" $dll "*) ;;
-      *) echo "$exe imports $dll, which is not a system DLL" >&2; bad=1 ;;
-    esac
-  done
-  return $bad
-}
-
 # The number of test cases that a GoogleTest program lists (run by "$@").
 windows_listed_tests() {
   "$@" --gtest_list_tests 2>/dev/null | grep -c '^  '
@@ -157,7 +131,8 @@ windows_step() {
   echo "packages ready after $((SECONDS - started)) s"
 
   # One 32-bit build: the program as it ships, and its test suites (named
-  # outright: the folder may hold a build without them, as the README makes).
+  # outright: the folder may hold a build without them, as docs/platforms.md
+  # makes).
   build_project "$win32" -DCMAKE_TOOLCHAIN_FILE="$TOP/cmake/mingw-i686.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DTREVANQUILL_TESTS=ON -DTREVANQUILL_BENCH=OFF ||
     { echo "32-bit Windows build failed" >&2; return 1; }

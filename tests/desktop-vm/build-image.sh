@@ -133,7 +133,7 @@ echo desk > "$root/etc/hostname"
 cp -L "$root/vmlinuz" "$work/vmlinuz"
 cp -L "$root/initrd.img" "$work/initrd.img"
 cleanup
-nice mkfs.ext4 -q -F -L desk -d "$root" "$work/disk.img" 6G
+nice mkfs.ext4 -q -F -L desk -d "$root" "$work/disk.img" 6G >&2
 rm -rf "$root"
 end=$(date +%s)
 echo "image built in $((end - start)) s; $(du -h "$work/disk.img" | cut -f1) used of its 6 GB" | tee "$work/build-time.txt" >&2

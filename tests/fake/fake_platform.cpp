@@ -118,14 +118,18 @@ void ScriptedRemote::FailsRead() {
 void ScriptedRemote::FailsReads(int n) {
   for (int i = 0; i < n; ++i) FailsRead();
 }
-void ScriptedRemote::SendsStatus(int afterMs) {
-  Sends(Bytes{0x20, 0x00, 0x00, 0x02, 0x00, 0x00, 0xC0}, afterMs);
+void ScriptedRemote::SendsStatus(int afterMs, bool cameraOn) {
+  const uint8_t flags = 0x12 | (cameraOn ? 0x08 : 0x00);
+  Sends(Bytes{0x20, 0x00, 0x00, flags, 0x00, 0x00, 0xC0}, afterMs);
 }
 void ScriptedRemote::Disappears(int afterMs) {
   script.push_back(Item{Item::kLost, afterMs * 1000LL, {}});
 }
 void ScriptedRemote::SwitchesMode(uint8_t newMode) {
   script.push_back(Item{Item::kMode, 0, Bytes{newMode}});
+}
+void ScriptedRemote::SwitchesCameraOff() {
+  script.push_back(Item{Item::kCameraOff, 0, {}});
 }
 
 std::vector<Bytes> ScriptedRemote::WrittenBytes() const {
@@ -226,15 +230,33 @@ int64_t UntilWaitEnds() {
   return UntilEarliest({keyAt, desktop.stopAtUs, desktop.lostAtUs});
 }
 
-// Mode switches at the front of the script take effect at once. Called with
-// stateMutex held.
+// Mode and camera switches at the front of the script take effect at once.
+// Called with stateMutex held.
 void TakeModeSwitches() {
   using Item = fake::ScriptedRemote::Item;
-  while (!remote.script.empty() && remote.script.front().kind == Item::kMode) {
-    remote.mode = remote.script.front().bytes[0];
-    fake::Record("mode " + fake::Hex(remote.script.front().bytes));
+  while (!remote.script.empty() && (remote.script.front().kind == Item::kMode ||
+                                    remote.script.front().kind == Item::kCameraOff)) {
+    const Item& item = remote.script.front();
+    if (item.kind == Item::kMode) {
+      remote.mode = item.bytes[0];
+      fake::Record("mode " + fake::Hex(item.bytes));
+    } else {
+      remote.cameraOff = true;
+      remote.cameraEnable1 = remote.cameraEnable2 = false;
+      fake::Record("camera off");
+    }
     remote.script.pop_front();
   }
+}
+
+// What the camera makes of a report that reached the remote. Called with
+// stateMutex held.
+void FollowCamera(const fake::Bytes& bytes) {
+  if (bytes.size() >= 2 && bytes[0] == 0x13) remote.cameraEnable1 = (bytes[1] & 0x04) != 0;
+  if (bytes.size() >= 2 && bytes[0] == 0x1A) remote.cameraEnable2 = (bytes[1] & 0x04) != 0;
+  const bool modeRegister = bytes.size() >= 7 && bytes[0] == 0x16 && bytes[2] == 0xB0 &&
+                            bytes[3] == 0x00 && bytes[4] == 0x33;
+  if (modeRegister && remote.cameraEnable1 && remote.cameraEnable2) remote.cameraOff = false;
 }
 
 ReadOutcome ReadScripted(HidHandle handle, uint8_t* buffer, int32_t* resultSlot,
@@ -294,12 +316,16 @@ ReadOutcome ReadScripted(HidHandle handle, uint8_t* buffer, int32_t* resultSlot,
       return kReadDeviceLost;
     case Item::kReport:
     case Item::kMode:  // taken above
+    case Item::kCameraOff:
       break;
   }
   const size_t n = std::min<size_t>(item.bytes.size(), kReportBufferSize);
   if (n > 0) std::memcpy(buffer, item.bytes.data(), n);
   if (remote.followsMode && remote.mode != 0 && n > 0 && (buffer[0] & 0xF0) == 0x30) {
     buffer[0] = remote.mode;
+  }
+  if (remote.cameraFollows && remote.cameraOff && n >= 18 && buffer[0] == 0x33) {
+    std::memset(buffer + 6, 0xFF, 12);
   }
   *resultSlot = static_cast<int32_t>(n);
   ++remote.reportsRead;
@@ -344,6 +370,7 @@ int WriteReport(HidHandle handle, const uint8_t* buffer, int32_t* resultSlot) {
       if (bytes.size() >= 3) remote.mode = bytes[2];
     }
     if (ok && bytes.size() >= 2) remote.rumbling = (bytes[1] & 0x01) != 0;
+    if (ok) FollowCamera(bytes);
     fake::Record("write " + fake::Hex(bytes));
     result = ok ? static_cast<int>(bytes.size()) : -1;
     onWrite = remote.onWrite;

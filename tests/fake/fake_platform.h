@@ -67,6 +67,13 @@ class ScriptedRemote {
   // the scripted numbers stand.
   bool followsMode = false;
   uint8_t mode = 0;  // 0: no mode selected yet
+  // Blanks the camera's points in its reports 0x33 (every slot 0xFF) while the
+  // camera is not set up: from SwitchesCameraOff until the tool has enabled
+  // the camera (0x13 and 0x1A) and written its mode register 0xB00033 again.
+  bool cameraFollows = false;
+  bool cameraOff = false;
+  bool cameraEnable1 = true;
+  bool cameraEnable2 = true;
 
   // The remote sends this report, afterMs after the read that takes it starts
   // (the wait counts from the end of the previous item).
@@ -78,14 +85,17 @@ class ScriptedRemote {
   // The next n reads fail, one after another.
   void FailsReads(int n);
   // A status report as the remote sends it on its own: 0x20, two button
-  // bytes (none held), flags (an extension just plugged in), two zero bytes
-  // and the battery level; 7 bytes.
-  void SendsStatus(int afterMs = 0);
+  // bytes (none held), flags (an extension just plugged in, LED 1, and the
+  // camera on or off), two zero bytes and the battery level; 7 bytes.
+  void SendsStatus(int afterMs = 0, bool cameraOn = true);
   // The remote goes away: every later read reports it lost and writes fail.
   void Disappears(int afterMs = 0);
   // Someone other than the tool (the kernel's driver) selects this report
   // mode at this point of the script; it takes no read of its own.
   void SwitchesMode(uint8_t newMode);
+  // Someone other than the tool switches the camera off, or sets it up in a
+  // form of its own, at this point of the script; it takes no read.
+  void SwitchesCameraOff();
   // Called with every output report the remote receives, after it is
   // recorded, so a test can make the remote answer (queue more items).
   void (*onWrite)(const Bytes& report) = nullptr;
@@ -116,7 +126,7 @@ class ScriptedRemote {
   bool ScriptEmpty() const;
 
   struct Item {
-    enum Kind { kReport, kSilence, kFail, kLost, kMode } kind;
+    enum Kind { kReport, kSilence, kFail, kLost, kMode, kCameraOff } kind;
     int64_t delayUs;
     Bytes bytes;
   };

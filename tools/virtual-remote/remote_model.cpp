@@ -51,7 +51,38 @@ void PutPoint(uint8_t* out, int x, int y) {
   out[2] = static_cast<uint8_t>((((y >> 8) & 0x03) << 6) | (((x >> 8) & 0x03) << 4) | kSpotSize);
 }
 
-void PutEmptyPoint(uint8_t* out) { out[0] = out[1] = out[2] = 0xFF; }
+// Two camera points in the five-byte form of the camera's basic format: x and
+// y low bytes of the first, the high bits of both (y1 in bits 6-7, x1 in 4-5,
+// y2 in 2-3, x2 in 0-1), x and y low bytes of the second. An empty point has
+// every bit set.
+void PutBasicPair(uint8_t* out, int x1, int y1, int x2, int y2) {
+  out[0] = static_cast<uint8_t>(x1 & 0xFF);
+  out[1] = static_cast<uint8_t>(y1 & 0xFF);
+  out[2] = static_cast<uint8_t>((((y1 >> 8) & 0x03) << 6) | (((x1 >> 8) & 0x03) << 4) |
+                                (((y2 >> 8) & 0x03) << 2) | ((x2 >> 8) & 0x03));
+  out[3] = static_cast<uint8_t>(x2 & 0xFF);
+  out[4] = static_cast<uint8_t>(y2 & 0xFF);
+}
+
+// The camera's data as it fills the infrared bytes of a report: in the
+// extended format four slots of three bytes, in the basic format two pairs of
+// five bytes (and the rest of a longer field 0xFF). The sensor bar's two
+// lights fill the first two slots while the remote points and the camera is
+// set up; every slot is empty otherwise.
+void PutCameraData(const RemoteState& state, uint8_t* out, int size) {
+  uint8_t data[12];
+  std::memset(data, 0xFF, sizeof data);
+  const bool seen = state.pointing && CameraReady(state);
+  const int x1 = Clamp(state.x - kLightHalfGap, 0, kCameraMax);
+  const int x2 = Clamp(state.x + kLightHalfGap, 0, kCameraMax);
+  if (seen && CameraBasicFormat(state)) {
+    PutBasicPair(data, x1, state.y, x2, state.y);
+  } else if (seen) {
+    PutPoint(data, x1, state.y);
+    PutPoint(data + 3, x2, state.y);
+  }
+  std::memcpy(out, data, size);
+}
 
 Reply Acknowledge(const RemoteState& state, uint8_t reportNumber) {
   Reply r = {};
@@ -194,8 +225,12 @@ bool CameraReady(const RemoteState& state) {
          state.cameraRegisters[0x30] == 0x08 && state.cameraRegistersWritten[0x33];
 }
 
+bool CameraBasicFormat(const RemoteState& state) {
+  return (state.cameraRegisters[0x33] & 0x0F) == 0x01;
+}
+
 bool ReportsContinuously(const RemoteState& state) {
-  return state.continuous || state.mode == 0x31 || state.mode == 0x33;
+  return state.continuous || state.mode != 0x30;
 }
 
 std::string HandleOutputReport(RemoteState* state, const uint8_t* data, int size,
@@ -221,7 +256,7 @@ std::string HandleOutputReport(RemoteState* state, const uint8_t* data, int size
       const uint8_t mode = data[2];
       state->continuous = (data[1] & 0x04) != 0;
       state->awaitingMode = false;
-      if (mode == 0x30 || mode == 0x31 || mode == 0x33) {
+      if (mode == 0x30 || mode == 0x31 || mode == 0x33 || mode == 0x36 || mode == 0x37) {
         state->mode = mode;
         add("mode " + Hex(mode));
         Reply r = {};
@@ -293,6 +328,12 @@ void BuildInputReport(RemoteState* state, uint8_t* report) {
   report[1] = state->buttons1;
   report[2] = state->buttons2;
   if (state->mode == 0x30) return;
+  // Mode 0x36: ten camera bytes from byte 3, then nine of the extension port
+  // (nothing plugged in: zeros).
+  if (state->mode == 0x36) {
+    PutCameraData(*state, report + 3, 10);
+    return;
+  }
   // A real accelerometer is never quite still: X and Y wander by one step.
   static const int kWander[] = {0, 1, 0, -1};
   const int wander = kWander[state->jitter++ % 4];
@@ -300,12 +341,9 @@ void BuildInputReport(RemoteState* state, uint8_t* report) {
   report[4] = static_cast<uint8_t>(kAccelRest - wander);
   report[5] = kAccelRestZ;
   if (state->mode == 0x31) return;
-  // Mode 0x33: four camera slots of three bytes; the sensor bar fills two.
-  for (int slot = 0; slot < 4; ++slot) PutEmptyPoint(report + 6 + 3 * slot);
-  if (state->pointing && CameraReady(*state)) {
-    PutPoint(report + 6, Clamp(state->x - kLightHalfGap, 0, kCameraMax), state->y);
-    PutPoint(report + 9, Clamp(state->x + kLightHalfGap, 0, kCameraMax), state->y);
-  }
+  // Mode 0x33: twelve camera bytes from byte 6; mode 0x37: ten, then six of
+  // the extension port.
+  PutCameraData(*state, report + 6, state->mode == 0x33 ? 12 : 10);
 }
 
 void ApplyStep(RemoteState* state, const Step& step) {

@@ -61,8 +61,14 @@ struct RemoteState {
 // enable register 0xB00030 holds 0x08 and the mode register 0xB00033 is set.
 bool CameraReady(const RemoteState& state);
 
+// Whether the camera sends its points in the basic format (five bytes for two
+// points), as its mode register 0xB00033 says: 0x01 selects it; the tool's
+// 0x33 selects the extended format (three bytes a point) that report 0x33
+// carries.
+bool CameraBasicFormat(const RemoteState& state);
+
 // Whether the remote sends a report in its current mode without a change:
-// always in the modes with accelerometer data (the accelerometer never holds
+// always in the modes with accelerometer or camera data (neither ever holds
 // still), and when the host asked for continuous reports.
 bool ReportsContinuously(const RemoteState& state);
 

@@ -42,7 +42,7 @@ TEST(VirtualRemote, ReportsInTheModeLastSelected) {
   EXPECT_EQ(s.replies[0].bytes[0], 0x31);
   EXPECT_NE(s.replies[0].bytes[3], 0);  // accelerometer X
   EXPECT_TRUE(ReportsContinuously(state));
-  s = Send(&state, {0x12, 0x00, 0x37});  // not a mode it knows
+  s = Send(&state, {0x12, 0x00, 0x3D});  // not a mode it knows
   EXPECT_EQ(state.mode, 0x31);
   EXPECT_TRUE(s.replies.empty());
   Send(&state, {0x12, 0x04, 0x30});  // continuous flag
@@ -56,7 +56,7 @@ TEST(VirtualRemote, ButtonsAndAccelerometerInEveryMode) {
   RemoteState state;
   state.buttons1 = 0x10;
   state.buttons2 = 0x84;
-  const uint8_t modes[] = {0x30, 0x31, 0x33};
+  const uint8_t modes[] = {0x30, 0x31, 0x33, 0x37};
   for (uint8_t mode : modes) {
     state.mode = mode;
     uint8_t r[kInputReportSize];
@@ -65,7 +65,61 @@ TEST(VirtualRemote, ButtonsAndAccelerometerInEveryMode) {
     EXPECT_EQ(r[1], 0x10);
     EXPECT_EQ(r[2], 0x84);
     EXPECT_EQ(r[3] != 0, mode != 0x30) << int(mode);
+    EXPECT_EQ(ReportsContinuously(state), mode != 0x30) << int(mode);
   }
+}
+
+// What the kernel's driver does when a program opens its infrared device:
+// camera on, its registers in the basic format, mode 0x36. The camera's bytes
+// then come as two pairs of five; the tool's set-up brings the three-byte form
+// back.
+TEST(VirtualRemote, SendsTheCameraFormatItsModeRegisterSelects) {
+  RemoteState state;
+  ApplyStep(&state, Step{0, Step::kPoint, 0, 0, 700, 300});
+  Send(&state, {0x13, 0x06});
+  Send(&state, {0x1A, 0x06});
+  Send(&state, RegisterWrite(0x30, 0x01));
+  Send(&state, RegisterWrite(0x33, 0x01));
+  Send(&state, RegisterWrite(0x30, 0x08));
+  ASSERT_TRUE(CameraReady(state));
+  ASSERT_TRUE(CameraBasicFormat(state));
+  Sent s = Send(&state, {0x12, 0x00, 0x36});
+  ASSERT_EQ(s.replies.size(), 1u);
+  const uint8_t* r = s.replies[0].bytes;
+  // 640 and 760 in x (0x280, 0x2F8), 300 in y (0x12C) for both points.
+  const uint8_t pair[] = {0x80, 0x2C, 0x66, 0xF8, 0x2C};
+  EXPECT_EQ(r[0], 0x36);
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(r[3 + i], pair[i]) << i;
+  for (int i = 8; i < 13; ++i) EXPECT_EQ(r[i], 0xFF) << i;  // points 3 and 4
+  EXPECT_TRUE(ReportsContinuously(state));
+  // Mode 0x37: accelerometer first, the same camera bytes from byte 6.
+  s = Send(&state, {0x12, 0x00, 0x37});
+  ASSERT_EQ(s.replies.size(), 1u);
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(s.replies[0].bytes[6 + i], pair[i]) << i;
+  // Mode 0x33 in the basic format: the tool's decoding would read the second
+  // point 768 units off.
+  s = Send(&state, {0x12, 0x00, 0x33});
+  int x2, y2;
+  Decode(s.replies[0].bytes + 9, &x2, &y2);
+  EXPECT_EQ(x2, 0xF8 + 0x300);
+  // The tool's mode register value selects the three-byte form again.
+  Send(&state, RegisterWrite(0x33, 0x33));
+  EXPECT_FALSE(CameraBasicFormat(state));
+  uint8_t report[kInputReportSize];
+  BuildInputReport(&state, report);
+  int x1, y1;
+  Decode(report + 6, &x1, &y1);
+  Decode(report + 9, &x2, &y2);
+  EXPECT_EQ(x1, 640);
+  EXPECT_EQ(x2, 760);
+  // The driver closing the device: camera off, no acknowledgement asked.
+  EXPECT_TRUE(Send(&state, {0x13, 0x00}).replies.empty());
+  EXPECT_TRUE(Send(&state, {0x1A, 0x00}).replies.empty());
+  BuildInputReport(&state, report);
+  for (int i = 6; i < 18; ++i) EXPECT_EQ(report[i], 0xFF) << i;
+  s = Send(&state, {0x15, 0x00});
+  ASSERT_EQ(s.replies.size(), 1u);
+  EXPECT_EQ(s.replies[0].bytes[3] & 0x08, 0) << "the status report says the camera is off";
 }
 
 TEST(VirtualRemote, SendsPointsOnlyOnceTheCameraIsSetUp) {

@@ -80,7 +80,7 @@ first_motion_after() {
 # Set-up: the package, as a user installs it, and the notification service's
 # calls watched on the session's bus.
 begin_case svc-install
-dpkg -i $D/trevanquill.deb > $W/$name.dpkg 2>&1
+dpkg -i $D/files/trevanquill_*.deb > $W/$name.dpkg 2>&1
 echo "$name dpkg| exit $?"
 as_user dbus-monitor "type='method_call',interface='org.freedesktop.Notifications',member='Notify'" > $W/notify.log 2>&1 &
 monitor=$!

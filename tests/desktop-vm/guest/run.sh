@@ -115,8 +115,14 @@ cp $D/rules/*.rules /etc/udev/rules.d/
 udevadm control --reload
 udevadm trigger --action=change --subsystem-match=misc --sysname-match=uinput
 udevadm settle --timeout=30
-# The session's log, copied out as it grows (a VM that is stopped still tells).
-( while sleep 10; do cp $W/session.log $O/session.log 2>/dev/null; done ) &
+# The logs, copied out as they grow (a VM stopped by its time limit still
+# tells): the session's, the watchers', and each case's files.
+mkdir -p $O/live
+( while sleep 10; do
+    cp $W/session.log $O/session.log 2>/dev/null
+    cp $W/*.log $W/*.remote $W/*.console $O/live/ 2>/dev/null
+    ps -eo pid,user,ni,pcpu,time,comm --sort=-time | head -n 15 > $O/live/ps.txt
+  done ) &
 copier=$!
 
 i=0

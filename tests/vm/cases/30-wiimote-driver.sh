@@ -29,10 +29,11 @@ start_clock() { kill -USR1 $remote; }
 # note WHAT: a line in the reader's file, in order with its events.
 note() { echo "-- $1" >>/tmp/$name.reader; }
 
+# end_driver_case [WHAT...]: as end_case, with the reader's lines too.
 end_driver_case() {
   kill -TERM $reader
   wait $reader
-  end_case reader
+  end_case reader "$@"
 }
 
 # (a) A whole run as in the USB case; the driver's button device sees no key
