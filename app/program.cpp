@@ -81,15 +81,25 @@ void ConfigureRemote() {
 
 namespace {
 
-// The first model if it is there, else the newer one; -1 when neither is.
+// The first model if one is there that no other tool holds, else the newer
+// one; kHidBusy when the only remotes there are held by another tool, -1 when
+// there is none.
 HidHandle OpenRemote() {
-  const HidHandle handle = platform::OpenHidHandle(kRemoteVendor, kRemoteProduct);
-  if (handle != -1) return handle;
-  return platform::OpenHidHandle(kRemoteVendor, kRemoteProductNewer);
+  const HidHandle first = platform::OpenHidHandle(kRemoteVendor, kRemoteProduct);
+  if (first >= 0) return first;
+  const HidHandle newer = platform::OpenHidHandle(kRemoteVendor, kRemoteProductNewer);
+  if (newer >= 0) return newer;
+  if (first == platform::kHidBusy || newer == platform::kHidBusy) return platform::kHidBusy;
+  return -1;
 }
 
 int RunWithDesktop() {
   hidHandle = OpenRemote();
+  if (hidHandle == platform::kHidBusy) {
+    // Another tool drives that remote: nothing is sent to it, nothing closed.
+    platform::ShowMessage(kMessageRemoteBusy);
+    return kExitNoData;
+  }
   if (hidHandle == -1) {
     platform::ShowMessage("Wii-Remote not found.");
     return kExitNotFound;

@@ -11,7 +11,8 @@
 // Exit codes of the program.
 constexpr int kExitOk = 0;             // ended by Home or Esc
 constexpr int kExitNotFound = 1;       // no remote
-constexpr int kExitNoData = 2;         // the remote sent no data, or went away
+constexpr int kExitNoData = 2;         // the remote sent no data, went away, or
+                                       // another tool drives it
 constexpr int kExitNoDesktop = 3;      // the desktop could not be reached, or went away
 
 // The remote's HID vendor and product numbers: the first model, and the one
@@ -20,6 +21,10 @@ constexpr int kExitNoDesktop = 3;      // the desktop could not be reached, or w
 constexpr uint16_t kRemoteVendor = 0x057E;
 constexpr uint16_t kRemoteProduct = 0x0306;
 constexpr uint16_t kRemoteProductNewer = 0x0330;
+
+// The message of a start on a remote that another trevanquill already drives.
+constexpr const char* kMessageRemoteBusy =
+    "Wii-Remote already in use: another trevanquill drives it.";
 
 // Probe state shared between the main thread and the probe worker.
 extern std::atomic<uint8_t> probeRun;      // written by the main thread only

@@ -24,9 +24,14 @@ bool RunPassesOnPipeConsole(benchmark::State& state, const benchremote::Report* 
     return false;
   }
   linuxbackend::StartConsole(keys[0]);
+  // As in the tool: the watcher says when the console or the desktop's
+  // connection has something to read.
+  const bool watching = linuxbackend::StartWaitWatch();
+  if (!watching) state.SkipWithError("the wait watcher did not start");
   std::memset(&remoteInput, 0, sizeof remoteInput);
   benchremote::Feed(&state, reports, count);
-  RunControlLoop();
+  if (watching) RunControlLoop();
+  linuxbackend::StopWaitWatch();
   linuxbackend::StopConsole();
   close(keys[0]);
   close(keys[1]);

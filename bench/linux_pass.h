@@ -9,9 +9,9 @@
 namespace benchlinux {
 
 // Runs RunControlLoop over the reports (see benchremote::Feed) with the
-// console reading an open, empty pipe, so every pass looks at it as it looks
-// at a terminal. The desktop side must be open already. False, with the
-// benchmark skipped, when there is no pipe.
+// console reading an open, empty pipe and the wait watcher watching it and
+// the desktop's connection, as in the tool. The desktop side must be open
+// already. False, with the benchmark skipped, when there is no pipe.
 bool RunPassesOnPipeConsole(benchmark::State& state, const benchremote::Report* reports,
                             int count);
 

@@ -19,7 +19,7 @@ build_project "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTREVANQUILL_TESTS=OFF \
 # The remote: a library with hidapi's soname, put in front of the real one.
 mkdir -p "$dir/soakhid"
 g++ -std=c++17 -O2 -Wall -shared -fPIC -o "$dir/soakhid/libhidapi-hidraw.so.0" \
-  "$TOP/bench/soak_hidapi.cpp" -pthread || exit 1
+  "$TOP/bench/soak_hidapi.cpp" "$TOP/tests/linux/stand_in_nodes.cpp" -pthread || exit 1
 command -v Xvfb >/dev/null || { echo "Xvfb is needed (apt-get install xvfb)" >&2; exit 1; }
 
 work=$(mktemp -d)

@@ -26,6 +26,7 @@
 
 #include <cstring>
 
+#include "abs_frame.h"
 #include "bench_remote.h"
 #include "linux_pass.h"
 #include "platform/linux/linux_backend.h"
@@ -92,19 +93,14 @@ void BM_Floor(benchmark::State& state) {
     CloseDevices(&d);
     return;
   }
-  input_event frame[2];
-  std::memset(frame, 0, sizeof frame);
-  frame[0].type = EV_ABS;
-  frame[0].code = ABS_X;
-  frame[1].type = EV_SYN;
-  frame[1].code = SYN_REPORT;
+  benchframe::AbsXFrame frame = benchframe::MakeAbsXFrame();
   const int back = linuxbackend::AbsValue(848, kBox.width);
   const int on = linuxbackend::AbsValue(862, kBox.width);
   for (auto _ : state) {
-    frame[0].value = back;
-    benchmark::DoNotOptimize(write(d.absFd, frame, sizeof frame));
-    frame[0].value = on;
-    benchmark::DoNotOptimize(write(d.absFd, frame, sizeof frame));
+    frame.events[0].value = back;
+    benchmark::DoNotOptimize(write(d.absFd, frame.events, sizeof frame.events));
+    frame.events[0].value = on;
+    benchmark::DoNotOptimize(write(d.absFd, frame.events, sizeof frame.events));
   }
   CloseDevices(&d);
 }

@@ -25,6 +25,25 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md ${TREVANQUILL_PACKAGING_DIR}/deb/c
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/packaging/trevanquill.1.gz
   DESTINATION share/man/man1)
 
+# The user service that starts the tool when a remote connects (opted into
+# with systemctl --user enable trevanquill.service): its two units, their
+# notification helper, and the udev rule that makes the remote a device unit
+# of systemd's. The units name the installed paths of the tool and the
+# helper; user units go to lib/systemd/user under the prefix, which the
+# user manager reads for /usr and /usr/local alike.
+set(TREVANQUILL_SERVICE_DIR ${TREVANQUILL_PACKAGING_DIR}/service)
+set(TREVANQUILL_SERVICE_BIN ${CMAKE_INSTALL_PREFIX}/bin)
+set(TREVANQUILL_SERVICE_LIBEXEC ${CMAKE_INSTALL_PREFIX}/libexec/trevanquill)
+set(TREVANQUILL_SYSTEMCTL /usr/bin/systemctl)
+foreach(unit trevanquill.service trevanquill-session.service)
+  configure_file(${TREVANQUILL_SERVICE_DIR}/${unit}.in
+    ${CMAKE_CURRENT_BINARY_DIR}/packaging/${unit} @ONLY)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/packaging/${unit} DESTINATION lib/systemd/user)
+endforeach()
+install(PROGRAMS ${TREVANQUILL_SERVICE_DIR}/notify DESTINATION libexec/trevanquill)
+install(FILES ${TREVANQUILL_SERVICE_DIR}/71-trevanquill-service.rules
+  DESTINATION ${TREVANQUILL_UDEV_RULES_DIR})
+
 # After install and after removal udev reads its rules again and applies them
 # to the hidraw nodes: one script, made twice.
 foreach(script postinst postrm)

@@ -42,8 +42,17 @@ constexpr int kNoTimeLimit = -1;
 //   try and only then; Esc is seen within that time.
 constexpr int kProbeReadLimitMs = 50;
 
-// Opens the HID device with these vendor and product numbers; -1 when there
-// is none (or it cannot be opened).
+// Opens a HID device with these vendor and product numbers that no other
+// program of the tool holds, and holds it until CloseHidHandle: a second tool
+// started on the same remote must leave it alone (two tools would each move
+// the cursor and each answer the buttons). With two such devices connected the
+// second tool takes the one the first does not hold. Returns -1 when there is
+// none (or none can be opened), kHidBusy when there is one but another tool
+// holds it (and every other one too); the busy device is not touched. (The
+// Linux backend holds a remote with a lock on its node; the Windows backend
+// opens it shared, and finds it busy only when a program holds it without
+// sharing.)
+constexpr HidHandle kHidBusy = -2;
 HidHandle OpenHidHandle(uint16_t vendor, uint16_t product);
 
 enum ReadOutcome {

@@ -40,6 +40,12 @@ apt_install() {
 BASE_PACKAGES=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev
   libhidapi-dev libx11-dev libxtst-dev libxi-dev libwayland-dev wayland-protocols)
 
+# The 32-bit Windows build (build-windows/): the program as it ships, its test
+# suites, and the helper of the VM's Wine cases. The Windows step builds it;
+# the VM step builds it the same way when it is not there yet.
+WINDOWS32_OPTIONS=(-DCMAKE_TOOLCHAIN_FILE="$TOP/cmake/mingw-i686.cmake"
+  -DCMAKE_BUILD_TYPE=Release -DTREVANQUILL_TESTS=ON -DTREVANQUILL_BENCH=OFF)
+
 # Configures and builds the project in $1 (extra cmake arguments follow).
 build_project() {
   local dir=$1; shift

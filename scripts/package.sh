@@ -14,7 +14,7 @@ BUILD=${BUILD:-$TOP/build-package}
 # Debian's build flags, with all its hardening (stack protector, fortified
 # functions, read-only relocations bound at start).
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
-build_project "$BUILD" -DCMAKE_BUILD_TYPE=Release -DTREVANQUILL_TESTS=OFF \
+build_project "$BUILD" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DTREVANQUILL_TESTS=OFF \
   -DTREVANQUILL_BENCH=OFF -DTREVANQUILL_UDEV_RULES_DIR=lib/udev/rules.d \
   -DTREVANQUILL_MODULES_LOAD_DIR=lib/modules-load.d \
   "-DCMAKE_CXX_FLAGS=$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \

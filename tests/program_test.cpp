@@ -58,13 +58,16 @@ TEST_F(Program, NoRemote) {
 
 // Which remotes are connected: the first model (0x0306) is opened whenever it
 // is there, the newer one (0x0330) only when it is not, and after the open the
-// run is the same.
+// run is the same. A remote that another tool drives counts as not there,
+// and when it is the only one the tool says so and ends with exit code 2,
+// touching nothing.
 struct OpenCase {
   const char* name;
   std::vector<uint16_t> connected;
   std::vector<std::string> opens;  // the open calls, in order
   uint16_t opened;                 // the product opened; 0: none
   int exitCode;
+  std::vector<uint16_t> heldElsewhere = {};
 };
 
 const std::vector<std::string> kOpensBoth = {"open 057E 0306", "open 057E 0330"};
@@ -74,6 +77,12 @@ const OpenCase kOpenCases[] = {
     {"newer model", {0x0330}, kOpensBoth, 0x0330, kExitOk},
     {"both", {0x0330, 0x0306}, {"open 057E 0306"}, 0x0306, kExitOk},
     {"another product of the vendor", {0x0337}, kOpensBoth, 0, kExitNotFound},
+    {"first model held", {0x0306}, kOpensBoth, 0, kExitNoData, {0x0306}},
+    {"newer model held", {0x0330}, kOpensBoth, 0, kExitNoData, {0x0330}},
+    {"both held", {0x0306, 0x0330}, kOpensBoth, 0, kExitNoData, {0x0306, 0x0330}},
+    {"first model held newer free", {0x0306, 0x0330}, kOpensBoth, 0x0330, kExitOk, {0x0306}},
+    {"newer held first model free", {0x0306, 0x0330}, {"open 057E 0306"}, 0x0306, kExitOk,
+     {0x0330}},
 };
 
 class ProgramOpen : public TestPlatform, public ::testing::WithParamInterface<OpenCase> {};
@@ -81,14 +90,19 @@ class ProgramOpen : public TestPlatform, public ::testing::WithParamInterface<Op
 TEST_P(ProgramOpen, ConnectedRemotesInExitCodeAndFirstReportOut) {
   const OpenCase& c = GetParam();
   remote.products = c.connected;
+  remote.heldElsewhere = c.heldElsewhere;
   remote.Sends(ProbeReport());
   remote.Sends(HomeReport());
   EXPECT_EQ(RunProgram(), c.exitCode);
   EXPECT_EQ(Lines("open "), c.opens);
   EXPECT_EQ(remote.openedProduct, c.opened);
   if (c.opened == 0) {
-    EXPECT_THAT(desktop.messages, ElementsAre("Wii-Remote not found."));
+    EXPECT_THAT(desktop.messages,
+                ElementsAre(c.exitCode == kExitNoData ? kMessageRemoteBusy
+                                                      : "Wii-Remote not found."));
     EXPECT_THAT(remote.written, IsEmpty());
+    EXPECT_EQ(remote.reads, 0);
+    EXPECT_EQ(desktop.threadsStarted, 0);
     EXPECT_EQ(desktop.console, "");
     EXPECT_EQ(remote.closes, 0);
     return;

@@ -235,16 +235,24 @@ DesktopBox CompositorDesktop() {
 bool UpdateCompositor(bool* gone) {
   if (display == nullptr) return false;
   // The tool sends the compositor nothing during the run: only its news or
-  // its end can be there, and mostly nothing is.
-  pollfd p = {wl_display_get_fd(display), POLLIN, 0};
-  if (poll(&p, 1, 0) <= 0) return false;
-  changed = false;
-  while (wl_display_prepare_read(display) != 0) wl_display_dispatch_pending(display);
-  wl_display_flush(display);
-  wl_display_read_events(display);
-  wl_display_dispatch_pending(display);
-  if (wl_display_get_error(display) != 0 || (p.revents & (POLLHUP | POLLERR))) *gone = true;
-  return changed;
+  // its end can be there. All of it is read: the wait watcher tells of new
+  // bytes once per arrival, not of bytes left unread.
+  bool layoutChanged = false;
+  for (;;) {
+    pollfd p = {wl_display_get_fd(display), POLLIN, 0};
+    if (poll(&p, 1, 0) <= 0) break;
+    changed = false;
+    while (wl_display_prepare_read(display) != 0) wl_display_dispatch_pending(display);
+    wl_display_flush(display);
+    wl_display_read_events(display);
+    wl_display_dispatch_pending(display);
+    layoutChanged = layoutChanged || changed;
+    if (wl_display_get_error(display) != 0 || (p.revents & (POLLHUP | POLLERR))) {
+      *gone = true;
+      break;
+    }
+  }
+  return layoutChanged;
 }
 
 int CompositorWaitFd() { return display != nullptr ? wl_display_get_fd(display) : -1; }

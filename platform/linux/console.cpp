@@ -85,6 +85,7 @@ bool FillPending(int waitMs) {
   if (pendingEnd == kPendingSize) return false;  // full: take keys first
   pollfd p = {inputFd, POLLIN, 0};
   const int ready = poll(&p, 1, waitMs);
+  if (ready == 0) moreMayWait = false;  // whatever there was has been read
   if (ready <= 0) return false;  // nothing, or a signal (looked at by the caller)
   if ((p.revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) == 0) return false;
   const ssize_t got = read(inputFd, pending + pendingEnd, kPendingSize - pendingEnd);
@@ -187,9 +188,11 @@ void ClearStopRequest() { stopRequested = 0; }
 
 namespace platform {
 
+// Asked on every pass: the input is looked at only when the wait watcher saw
+// bytes come (or does not watch it), or the last read had no room for all.
 bool KeyWaiting() {
   if (stopRequested) return true;
-  if (PendingEmpty()) FillPending(0);
+  if (PendingEmpty() && (moreMayWait || linuxbackend::TakeConsoleNews())) FillPending(0);
   return stopRequested || !PendingEmpty();
 }
 

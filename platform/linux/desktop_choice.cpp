@@ -93,6 +93,8 @@ void StopDesktop() {
 
 int DesktopWaitFd() { return UinputDesktopOpen() ? CompositorWaitFd() : X11WaitFd(); }
 
+bool DesktopConnectionCarriesNews() { return UinputDesktopOpen(); }
+
 }  // namespace linuxbackend
 
 // While the virtual pointer is there, it has the calls; otherwise the X11

@@ -315,11 +315,13 @@ void CloseUinputDesktop() {
 
 namespace platform::uinput {
 
-// Asked on every pass: one poll() of the compositor's connection. A read
-// that waits without a time limit is ended by that connection's end, and the
-// pass right after it must see the end.
+// Asked on every pass. The compositor's connection is read only when the
+// wait watcher saw something come on it (a monitor change, its end), which
+// also ends a read that waits without a time limit: the pass right after it
+// sees the end.
 bool DesktopLost() {
   if (!pointerOpen || compositorGone) return compositorGone;
+  if (!linuxbackend::TakeDesktopNews()) return false;
   if (linuxbackend::UpdateCompositor(&compositorGone) && !compositorGone) {
     const linuxbackend::DesktopBox box = linuxbackend::CompositorDesktop();
     // With every monitor gone the last layout stays.

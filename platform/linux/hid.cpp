@@ -1,6 +1,17 @@
 // HID access through hidapi's hidraw backend. A HidHandle is an index into a
 // small table of open devices.
+//
+// One remote, one tool: each open remote's hidraw node is also held through
+// a descriptor of its own with an exclusive flock (kept until the remote is
+// closed; the kernel drops it when the tool ends in any way). Another tool
+// that finds the lock taken skips that node and takes the next remote with
+// the same numbers, or reports them all busy. The lock goes to the node
+// itself, so it holds between users and whatever started the tool.
+#include <errno.h>
+#include <fcntl.h>
 #include <hidapi/hidapi.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include "linux_backend.h"
 #include "platform/platform.h"
@@ -9,10 +20,24 @@ namespace {
 
 constexpr int kMaxDevices = 4;
 hid_device* devices[kMaxDevices] = {};
+int lockFds[kMaxDevices] = {-1, -1, -1, -1};
 
 hid_device* Device(HidHandle handle) {
   if (handle < 0 || handle >= kMaxDevices) return nullptr;
   return devices[handle];
+}
+
+enum NodeLock { kLockTaken, kLockBusy, kLockFailed };
+
+// Takes the node's lock without waiting; *fd keeps it.
+NodeLock LockNode(const char* path, int* fd) {
+  *fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (*fd < 0) return kLockFailed;
+  if (flock(*fd, LOCK_EX | LOCK_NB) == 0) return kLockTaken;
+  const NodeLock result = errno == EWOULDBLOCK ? kLockBusy : kLockFailed;
+  close(*fd);
+  *fd = -1;
+  return result;
 }
 
 }  // namespace
@@ -24,14 +49,26 @@ HidHandle OpenHidHandle(uint16_t vendor, uint16_t product) {
   while (slot < kMaxDevices && devices[slot] != nullptr) ++slot;
   if (slot == kMaxDevices) return -1;
   if (hid_init() != 0) return -1;
-  hid_device* device = hid_open(vendor, product, nullptr);
-  if (device == nullptr) return -1;
-  devices[slot] = device;
-  // The path of the hidraw node hidapi opened; none from a library that
-  // cannot tell.
-  const hid_device_info* info = hid_get_device_info(device);
-  if (info != nullptr) linuxbackend::GrabButtonNodes(slot, info->path);
-  return slot;
+  hid_device_info* const found = hid_enumerate(vendor, product);
+  bool busy = false;
+  for (const hid_device_info* info = found; info != nullptr; info = info->next) {
+    int lockFd;
+    const NodeLock lock = LockNode(info->path, &lockFd);
+    if (lock == kLockBusy) busy = true;
+    if (lock != kLockTaken) continue;
+    hid_device* device = hid_open_path(info->path);
+    if (device == nullptr) {
+      close(lockFd);
+      continue;
+    }
+    devices[slot] = device;
+    lockFds[slot] = lockFd;
+    linuxbackend::GrabButtonNodes(slot, info->path);
+    hid_free_enumeration(found);
+    return slot;
+  }
+  hid_free_enumeration(found);
+  return busy ? kHidBusy : -1;
 }
 
 ReadOutcome ReadReport(HidHandle handle, uint8_t* buffer, int32_t* resultSlot,
@@ -78,6 +115,9 @@ void CloseHidHandle(HidHandle handle) {
   linuxbackend::ReleaseButtonNodes(handle);
   hid_close(device);
   devices[handle] = nullptr;
+  // Only now may another tool take the remote.
+  close(lockFds[handle]);
+  lockFds[handle] = -1;
 }
 
 }  // namespace platform

@@ -35,6 +35,10 @@ int DesktopWaitFd();
 // The same for each desktop.
 int X11WaitFd();
 int CompositorWaitFd();
+// Whether whatever arrives on that connection is news for the loop (the
+// compositor's, which only brings monitor changes during the run) rather than
+// only its end (X11's, whose replies come on every pass).
+bool DesktopConnectionCarriesNews();
 
 // ---------------------------------------------------------------- choice of desktop
 
@@ -144,9 +148,10 @@ bool UinputDesktopOpen();
 bool ConnectCompositor();
 // The bounding box of the monitors as last announced.
 DesktopBox CompositorDesktop();
-// Reads what the compositor sent since (monitors added, moved, removed):
+// Reads all that the compositor sent since (monitors added, moved, removed):
 // true when the layout changed. Sets *gone when the connection is lost. One
-// poll() when nothing came.
+// poll() when nothing came; the run calls it only when the wait watcher saw
+// something come (TakeDesktopNews).
 bool UpdateCompositor(bool* gone);
 void DisconnectCompositor();
 
@@ -210,8 +215,9 @@ bool ConsoleKeyBuffered();
 // ---------------------------------------------------------------- ending a wait
 
 // A watcher thread that ends a read without a time limit when a console key
-// arrives on ConsoleWaitFd, the X connection DesktopWaitFd ends, or a stop
-// signal comes (see wait_watch.cpp). Started after the desktop and the
+// arrives on ConsoleWaitFd, the desktop's connection DesktopWaitFd ends (or,
+// for the compositor, brings news), or a stop signal comes (see
+// wait_watch.cpp). Started after the desktop and the
 // console; false when it cannot run.
 bool StartWaitWatch();
 void StopWaitWatch();
@@ -230,6 +236,12 @@ constexpr int kLongestWaitMs = 0x7FFFFFFF;
 constexpr int kUnwatchedWaitMs = 50;
 // Whether a read is between the two (for tests).
 bool InEndableWait();
+// Whether the console's input (ConsoleWaitFd) or the desktop's connection
+// may have brought something since the last call, which then looks at it:
+// true once after each arrival the watcher saw, and always while the
+// watcher does not watch that descriptor.
+bool TakeConsoleNews();
+bool TakeDesktopNews();
 
 // A key that arrived as an escape sequence (arrows, function keys, Alt+key).
 constexpr int kKeySequence = 256;

@@ -23,8 +23,17 @@
 //
 // It watches standard input for new bytes (edge-triggered: one wake-up per
 // arrival, however long the key stays unread) and the X connection for its
-// end only (EPOLLRDHUP: the replies that arrive on every pass wake nobody).
-// Stop signals reach it through an eventfd that their handler writes.
+// end only (EPOLLRDHUP: the replies that arrive on every pass wake nobody);
+// the Wayland compositor's connection, to which the tool sends nothing during
+// the run, for every arrival (a monitor change) and its end. Stop signals
+// reach it through an eventfd that their handler writes.
+//
+// The same arrivals tell the loop's pass when to look: the console and the
+// compositor's connection are read only after the watcher has seen
+// something come on them (TakeConsoleNews, TakeDesktopNews), so a pass
+// makes no system call for them while nothing comes. A news flag is taken
+// (cleared) before the look that reads, so bytes that arrive after the flag
+// was taken bring a new one: edge-triggered epoll reports every arrival.
 #include <pthread.h>
 #include <signal.h>
 #include <sys/epoll.h>
@@ -53,9 +62,17 @@ std::atomic<bool> wakePending{false};
 std::atomic<unsigned> stopSeq{0};
 std::atomic<pthread_t> reader{};
 std::atomic<bool> quit{false};
+// Something came on the console or the desktop's connection since the loop
+// last looked. True at the start: what came before the watcher is looked at.
+std::atomic<bool> consoleNews{true};
+std::atomic<bool> desktopNews{true};
 
 int eventFd = -1;
 int epollFd = -1;
+// The descriptors watched for news; -1 when not (none, or one that epoll
+// cannot watch: a regular file, /dev/null).
+int consoleFd = -1;
+int desktopFd = -1;
 pthread_t watcher;
 bool watching = false;
 
@@ -87,13 +104,17 @@ void* Watch(void*) {
     bool stop = false;
     bool input = false;
     for (int i = 0; i < n; ++i) {
-      if (events[i].data.fd == eventFd) {
+      const int fd = events[i].data.fd;
+      if (fd == eventFd) {
         uint64_t count;
         (void)!read(eventFd, &count, sizeof count);
         stop = true;
-      } else {
-        input = true;
+        continue;
       }
+      // Before the wait is ended: the pass after it must see the news.
+      if (fd == consoleFd) consoleNews.store(true);
+      if (fd == desktopFd) desktopNews.store(true);
+      input = true;
     }
     if (quit.load()) return nullptr;
     if (input) {
@@ -129,11 +150,16 @@ bool StartWaitWatch() {
     CloseFds();
     return false;
   }
-  // A regular file or /dev/null cannot be watched; it never waits anyway.
-  const int console = ConsoleWaitFd();
-  if (console >= 0) Watch(console, EPOLLIN | EPOLLET);
-  const int desktop = DesktopWaitFd();
-  if (desktop >= 0) Watch(desktop, EPOLLRDHUP | EPOLLET);
+  // A regular file or /dev/null cannot be watched; it never waits anyway,
+  // and the loop looks at it on every pass.
+  consoleFd = ConsoleWaitFd();
+  if (consoleFd >= 0 && !Watch(consoleFd, EPOLLIN | EPOLLET)) consoleFd = -1;
+  desktopFd = DesktopWaitFd();
+  const uint32_t desktopEvents =
+      DesktopConnectionCarriesNews() ? EPOLLIN | EPOLLRDHUP | EPOLLET : EPOLLRDHUP | EPOLLET;
+  if (desktopFd >= 0 && !Watch(desktopFd, desktopEvents)) desktopFd = -1;
+  consoleNews.store(true);
+  desktopNews.store(true);
 
   struct sigaction action = {};
   action.sa_handler = OnWakeSignal;
@@ -152,7 +178,10 @@ bool StartWaitWatch() {
   pthread_sigmask(SIG_SETMASK, &all, &before);
   watching = pthread_create(&watcher, nullptr, Watch, nullptr) == 0;
   pthread_sigmask(SIG_SETMASK, &before, nullptr);
-  if (!watching) CloseFds();
+  if (!watching) {
+    CloseFds();
+    consoleFd = desktopFd = -1;
+  }
   return watching;
 }
 
@@ -163,6 +192,7 @@ void StopWaitWatch() {
   pthread_join(watcher, nullptr);
   watching = false;
   CloseFds();
+  consoleFd = desktopFd = -1;
   // A signal still on its way does nothing.
   signal(WakeSignal(), SIG_IGN);
 }
@@ -188,5 +218,9 @@ void FinishEndableWait() {
 }
 
 bool InEndableWait() { return (waitSeq.load() & 1) != 0; }
+
+bool TakeConsoleNews() { return consoleFd < 0 || consoleNews.exchange(false); }
+
+bool TakeDesktopNews() { return desktopFd < 0 || desktopNews.exchange(false); }
 
 }  // namespace linuxbackend

@@ -177,6 +177,9 @@ HidHandle OpenHidHandle(uint16_t vendor, uint16_t product) {
   d->file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                         FILE_FLAG_OVERLAPPED, nullptr);
+  // A program that holds the device without sharing it (the system lets
+  // only one open then) drives it: the tool leaves it alone and says so.
+  const bool held = d->file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION;
   d->readEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   d->writeEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   d->failuresInRow = 0;
@@ -185,7 +188,7 @@ HidHandle OpenHidHandle(uint16_t vendor, uint16_t product) {
       !ReadCaps(d->file, &d->inputLength, &d->outputLength) ||
       d->inputLength <= 0 || d->inputLength > kMaxTransfer) {
     Release(d);
-    return -1;
+    return held ? kHidBusy : -1;
   }
   return slot;
 }

@@ -1,7 +1,9 @@
 # The Debian package on the real tools: scripts/package.sh builds it, lintian
 # finds no error in it, dpkg installs it, the tool found on PATH runs (no
-# display here: exit 3 and its message), and dpkg removes it (purge) leaving
-# none of its files. Each check counts as one test. Sourced by scripts/test.sh
+# display here: exit 3 and its message), systemd-analyze verify passes its
+# user service, the service's notification helper says the right thing on a
+# real bus and never hangs, and dpkg removes it (purge) leaving none of its
+# files. Each check counts as one test. Sourced by scripts/test.sh
 # (uses apt_install, expect_no_display, TESTS_PASSED and TESTS_FAILED).
 #
 # It installs the package on this machine and removes it again, so it leaves a
@@ -9,6 +11,18 @@
 
 package_pass() { echo "package: $*"; TESTS_PASSED=$((TESTS_PASSED + 1)); }
 package_fail() { echo "package: FAILED: $*" >&2; TESTS_FAILED=$((TESTS_FAILED + 1)); }
+# package_verdict PASS-TEXT WHAT [FAULT...]: one test passed (PASS-TEXT) when
+# no fault is given, else one failed naming WHAT and the faults.
+package_verdict() {
+  local passed=$1 what=$2
+  shift 2
+  if [ $# -eq 0 ]; then
+    package_pass "$passed"
+    return 0
+  fi
+  package_fail "$what: $*"
+  return 1
+}
 
 # The package's postinst and postrm, run on their own with udev's control
 # socket looked for in a folder of the test's (a copy of each script with that
@@ -45,17 +59,91 @@ udevadm trigger --sysname-match=uinput --action=change" ]; then
     done
   done
   rm -rf "$dir"
-  if [ ${#bad[@]} -eq 0 ]; then
-    package_pass "postinst and postrm reload udev where it runs, and never fail"
+  package_verdict "postinst and postrm reload udev where it runs, and never fail" \
+    "maintainer scripts" "${bad[@]}"
+}
+
+# The user service: systemd-analyze verify finds nothing to say about its two
+# units as the package installed them (any line it prints fails the check, as
+# it only warns of an unknown key, with exit code 0).
+package_user_units() {
+  local out rc runtime
+  runtime=$(mktemp -d)
+  out=$(XDG_RUNTIME_DIR=$runtime systemd-analyze --user --man=no verify \
+    /usr/lib/systemd/user/trevanquill.service /usr/lib/systemd/user/trevanquill-session.service 2>&1)
+  rc=$?
+  rm -rf "$runtime"
+  if [ $rc -eq 0 ] && [ -z "$out" ]; then
+    package_pass "systemd-analyze verify passes the user service's units"
     return 0
   fi
-  package_fail "maintainer scripts: ${bad[*]}"
+  package_fail "systemd-analyze verify (exit $rc): $out"
   return 1
+}
+
+# The service's notification helper, as installed, against a private bus
+# (dbus-daemon) on which dbus-monitor records the calls (nobody answers them):
+# the notification for each way the run ends, none for an end by Home or a
+# skipped start; and against no bus, and a bus that accepts and never speaks,
+# it ends with 0 within 5 s. Each row: ARGUMENT SERVICE_RESULT EXIT_CODE
+# EXIT_STATUS | the summary and a piece of the body, or "none".
+package_notify_helper() {
+  local notify=/usr/libexec/trevanquill/notify dir daemon monitor row args want got start bad=()
+  dir=$(mktemp -d)
+  dbus-daemon --session --address="unix:path=$dir/bus" --nofork --nopidfile 2>/dev/null &
+  daemon=$!
+  local rows=(
+    "started - - -|Wii Remote drives the mouse|Press Home on the remote to stop."
+    "stopped success exited 0|none"
+    "stopped exec-condition exited 1|none"
+    "stopped exit-code exited 1|Wii Remote no longer drives the mouse|No Wii Remote was found."
+    "stopped exit-code exited 2|Wii Remote no longer drives the mouse|The remote disconnected or sent no data, or another trevanquill drives it."
+    "stopped exit-code exited 3|Wii Remote no longer drives the mouse|The desktop could not be reached"
+    "stopped signal killed KILL|Wii Remote no longer drives the mouse|It ended: signal (killed KILL)."
+  )
+  for _ in $(seq 50); do [ -S "$dir/bus" ] && break; sleep 0.1; done
+  for row in "${rows[@]}"; do
+    read -r -a args <<< "${row%%|*}"
+    want=${row#*|}
+    dbus-monitor --address "unix:path=$dir/bus" \
+      "type='method_call',interface='org.freedesktop.Notifications',member='Notify'" > "$dir/calls" 2>/dev/null &
+    monitor=$!
+    sleep 0.3
+    env -i PATH=/usr/bin:/bin XDG_RUNTIME_DIR="$dir" SERVICE_RESULT="${args[1]}" \
+      EXIT_CODE="${args[2]}" EXIT_STATUS="${args[3]}" sh "$notify" "${args[0]}" || bad+=("${args[*]}: exit $?")
+    sleep 0.3
+    kill $monitor; wait $monitor 2>/dev/null
+    got=$(sed -n '/member=Notify/,$p' "$dir/calls" | sed -n 's/^ *string "\(.*\)"$/\1/p' | sed -n '3,4p' | tr '\n' '|')
+    if [ "$want" = none ]; then
+      [ -z "$got" ] || bad+=("${args[*]}: notified '$got'")
+    elif [ "${got%%|*}" != "${want%%|*}" ] || [[ "${got#*|}" != *"${want#*|}"* ]]; then
+      bad+=("${args[*]}: notified '$got', expected '$want'")
+    fi
+  done
+  kill $daemon; wait $daemon 2>/dev/null
+  # No bus; then a bus that takes the connection and never answers.
+  rm -f "$dir/bus"
+  for bus in none mute; do
+    if [ $bus = mute ]; then
+      perl -MIO::Socket::UNIX -e '$s = IO::Socket::UNIX->new(Type => SOCK_STREAM(),
+        Local => $ARGV[0], Listen => 1) or die; while (1) { push @c, $s->accept }' "$dir/bus" &
+      daemon=$!
+      for _ in $(seq 50); do [ -S "$dir/bus" ] && break; sleep 0.1; done
+    fi
+    start=$(date +%s)
+    env -i PATH=/usr/bin:/bin XDG_RUNTIME_DIR="$dir" SERVICE_RESULT=exit-code EXIT_CODE=exited \
+      EXIT_STATUS=2 sh "$notify" stopped || bad+=("$bus bus: exit $?")
+    [ $(($(date +%s) - start)) -le 5 ] || bad+=("$bus bus: took $(($(date +%s) - start)) s")
+    [ $bus = none ] || { kill $daemon; wait $daemon 2>/dev/null; }
+  done
+  rm -rf "$dir"
+  package_verdict "the service's notifications say what ended the run, and never wait long" \
+    "notification helper" "${bad[@]}"
 }
 
 package_tests() {
   local deb files f left=() missing=() rc=0
-  apt_install lintian dpkg-dev file || return 1
+  apt_install lintian dpkg-dev file systemd dbus-daemon dbus-bin || return 1
   if dpkg-query -W -f='${Status}' trevanquill 2>/dev/null | grep -q 'ok installed'; then
     package_fail "a trevanquill package is installed here already; remove it first (dpkg -r trevanquill)"
     return 1
@@ -90,11 +178,13 @@ package_tests() {
   for f in /usr/bin/trevanquill /usr/lib/udev/rules.d/70-trevanquill.rules \
            /usr/lib/udev/rules.d/60-trevanquill-uinput.rules /usr/lib/modules-load.d/trevanquill.conf \
            /usr/share/doc/trevanquill/README.md /usr/share/doc/trevanquill/copyright \
-           /usr/share/doc/trevanquill/changelog.gz /usr/share/man/man1/trevanquill.1.gz; do
+           /usr/share/doc/trevanquill/changelog.gz /usr/share/man/man1/trevanquill.1.gz \
+           /usr/lib/systemd/user/trevanquill.service /usr/lib/systemd/user/trevanquill-session.service \
+           /usr/libexec/trevanquill/notify /usr/lib/udev/rules.d/71-trevanquill-service.rules; do
     [ -f "$f" ] || missing+=("$f")
   done
   if [ ${#missing[@]} -eq 0 ]; then
-    package_pass "the tool, its udev rules, modules-load entry, manual page and documents are in place"
+    package_pass "the tool, its udev rules, modules-load entry, user service, manual page and documents are in place"
   else
     package_fail "not installed: ${missing[*]}"
     rc=1
@@ -107,6 +197,8 @@ package_tests() {
     rc=1
   fi
   expect_no_display trevanquill || rc=1
+  package_user_units || rc=1
+  package_notify_helper || rc=1
 
   if as_root dpkg -P trevanquill; then
     package_pass "dpkg -P removed it"

@@ -133,8 +133,7 @@ windows_step() {
   # One 32-bit build: the program as it ships, and its test suites (named
   # outright: the folder may hold a build without them, as docs/platforms.md
   # makes).
-  build_project "$win32" -DCMAKE_TOOLCHAIN_FILE="$TOP/cmake/mingw-i686.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DTREVANQUILL_TESTS=ON -DTREVANQUILL_BENCH=OFF ||
+  build_project "$win32" "${WINDOWS32_OPTIONS[@]}" ||
     { echo "32-bit Windows build failed" >&2; return 1; }
   windows_check_exe "$win32/trevanquill.exe" || rc=1
 

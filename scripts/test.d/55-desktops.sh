@@ -28,9 +28,14 @@ desktop_vm_tests() {
   echo "desktop VM image: $image ($(($(date +%s) - start)) s here; $(cat "$image/build-time.txt"))"
   # The two boots side by side: each QEMU runs its guest on one host thread
   # (guest time counted in instructions), and the machine has two cores.
+  # The Debian package, which the user service's cases install (the one that
+  # test.d/25-package.sh had scripts/package.sh make).
+  local deb
+  deb=$(ls "$TOP"/build-package/trevanquill_*.deb 2>/dev/null | head -n 1)
   local boots=()
   for session in gnome kde; do
-    as_root "$here/boot.sh" "$image" "$BUILD" "$work/$session" "$session" > "$work/$session.boot.log" 2>&1 &
+    as_root env DESK_FILES="$deb" "$here/boot.sh" "$image" "$BUILD" "$work/$session" "$session" \
+      > "$work/$session.boot.log" 2>&1 &
     boots+=($!)
   done
   wait "${boots[@]}"

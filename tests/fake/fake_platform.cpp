@@ -185,6 +185,10 @@ HidHandle OpenHidHandle(uint16_t vendor, uint16_t product) {
           remote.products.end()) {
     return -1;
   }
+  if (std::find(remote.heldElsewhere.begin(), remote.heldElsewhere.end(), product) !=
+      remote.heldElsewhere.end()) {
+    return platform::kHidBusy;
+  }
   ++remote.opens;
   remote.openedProduct = product;
   return fake::kFakeHandle;

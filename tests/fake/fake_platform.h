@@ -45,6 +45,9 @@ class ScriptedRemote {
   // remote that the script plays is found by OpenHidHandle under each of
   // them. Empty: no remote.
   std::vector<uint16_t> products{0x0306};
+  // Of those, the ones that another tool already drives: OpenHidHandle
+  // leaves them alone and says so (kHidBusy).
+  std::vector<uint16_t> heldElsewhere;
   // Writes fail (return -1) while this is set.
   bool failWrites = false;
   // Writes fail from the write with this index on (0 is the first write of

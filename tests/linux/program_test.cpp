@@ -72,6 +72,22 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+// The processor time a process has used so far, all its threads, in clock
+// ticks (user and system).
+long CpuTicks(pid_t pid) {
+  const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+  // The fields after the command's closing parenthesis; utime and stime are
+  // the 12th and 13th of them.
+  std::istringstream in(stat.substr(stat.rfind(')') + 2));
+  std::string field;
+  long utime = 0, stime = 0;
+  for (int i = 1; i <= 13 && in >> field; ++i) {
+    if (i == 12) utime = std::atol(field.c_str());
+    if (i == 13) stime = std::atol(field.c_str());
+  }
+  return utime + stime;
+}
+
 bool HasDisplay() {
   const char* d = std::getenv("DISPLAY");
   return d != nullptr && d[0] != '\0';
@@ -95,13 +111,17 @@ class ToolRun {
 
   // display: the DISPLAY to give the tool, nullptr for none. stdinFd: what the
   // tool reads keys from (-1: /dev/null).
-  void Start(const std::string& script, const char* display, int stdinFd = -1) {
+  // nodes: the remote's nodes (FAKE_HID_NODES), empty for one of the run's
+  // own.
+  void Start(const std::string& script, const char* display, int stdinFd = -1,
+             const std::string& nodes = "") {
     std::ofstream(dir_ + "/script") << script;
     std::vector<std::string> env = {
         std::string("LD_LIBRARY_PATH=") + FAKE_HID_DIR,
         "FAKE_HID_SCRIPT=" + dir_ + "/script",
         "FAKE_HID_LOG=" + dir_ + "/log",
     };
+    if (!nodes.empty()) env.push_back("FAKE_HID_NODES=" + nodes);
     if (display != nullptr) env.push_back(std::string("DISPLAY=") + display);
     for (const char* name : {"HOME", "XAUTHORITY"}) {
       if (const char* v = std::getenv(name)) env.push_back(std::string(name) + "=" + v);
@@ -156,6 +176,18 @@ class ToolRun {
   }
 
   std::vector<std::string> Log() const { return Lines(ReadFile(dir_ + "/log")); }
+
+  // The reads that found nothing and began to wait, after the set-up's last
+  // report ("wait MS" lines of the log).
+  std::vector<std::string> WaitsAfterSetUp() const {
+    std::vector<std::string> waits;
+    bool setUpDone = false;
+    for (const std::string& line : Log()) {
+      if (line.find(kSetUpDone) != std::string::npos) setUpDone = true;
+      if (setUpDone && line.compare(0, 5, "wait ") == 0) waits.push_back(line);
+    }
+    return waits;
+  }
   std::string Out() const { return ReadFile(dir_ + "/out"); }
   std::string Err() const { return ReadFile(dir_ + "/err"); }
 
@@ -283,6 +315,62 @@ TEST_F(ProgramTest, RemoteLostMidRunExitsTwoAfterTheShutdown) {
   run.Start(std::string(kProbeReport) + kAwaitLoop + "lost\n", Display());
   EXPECT_EQ(run.Wait(), 2);
   EXPECT_NE(run.Out().find("Wii-Remote disconnected.\n"), std::string::npos);
+  run.ExpectRemoteShutDown();
+}
+
+// One remote, one tool: a second tool started on a remote that a first one
+// drives says so and ends with exit code 2, sending and reading nothing; the
+// first one's run goes on undisturbed. With two remotes the second tool takes
+// the other one.
+TEST_F(ProgramTest, ASecondToolOnTheSameRemoteLeavesItAlone) {
+  char pattern[] = "/tmp/trevanquill-nodes-XXXXXX";
+  const std::string dir = mkdtemp(pattern);
+  const std::string a = dir + "/a", b = dir + "/b";
+  for (const std::string& n : {a, b}) close(open(n.c_str(), O_CREAT | O_WRONLY, 0600));
+  const std::string quiet = std::string(kProbeReport) + kAwaitLoop;
+  ToolRun first;
+  first.Start(quiet, Display(), -1, a);
+  ASSERT_TRUE(first.WaitForWrite(kSetUpDone));
+
+  ToolRun second;
+  second.Start(quiet + kHome, Display(), -1, a);
+  EXPECT_EQ(second.Wait(), 2);
+  EXPECT_EQ(second.Err(), "Wii-Remote already in use: another trevanquill drives it.\n");
+  EXPECT_EQ(second.Out(), "");
+  for (const std::string& line : second.Log()) {
+    EXPECT_TRUE(line == "init" || line == "exit" || line.rfind("open ", 0) == 0)
+        << "the second tool touched the remote: " << line;
+  }
+  EXPECT_TRUE(first.Running());
+
+  ToolRun other;
+  other.Start(quiet + kHome, Display(), -1, a + ":" + b);
+  EXPECT_EQ(other.Wait(), 0);
+  other.ExpectRemoteShutDown();
+
+  ASSERT_TRUE(first.Running());
+  kill(first.pid(), SIGTERM);
+  EXPECT_EQ(first.Wait(), 0);
+  first.ExpectRemoteShutDown();
+  EXPECT_EQ(first.Err(), "");
+  for (const std::string& n : {a, b}) unlink(n.c_str());
+  rmdir(dir.c_str());
+}
+
+// As a service starts it: standard input /dev/null, where no key ever comes
+// and which cannot be watched. A quiet remote costs one read that waits and
+// next to no processor time, and Home ends the run.
+TEST_F(ProgramTest, WithStandardInputDevNullAQuietRunSleepsAndHomeEndsIt) {
+  ToolRun run;
+  run.Start(std::string(kProbeReport) + kAwaitLoop + "silent 1500\n" + kHome, Display());
+  ASSERT_TRUE(run.WaitForWrite(kSetUpDone));
+  const long before = CpuTicks(run.pid());
+  SleepMs(1000);
+  const long spent = CpuTicks(run.pid()) - before;
+  // A thread that spins takes every tick of the second (100 of them).
+  EXPECT_LT(spent, 10) << "the tool used " << spent << " ticks of a quiet second";
+  EXPECT_EQ(run.Wait(), 0);
+  EXPECT_EQ(run.WaitsAfterSetUp(), std::vector<std::string>{"wait 2147483647"});
   run.ExpectRemoteShutDown();
 }
 
@@ -429,13 +517,7 @@ TEST_F(ProgramOnTerminalTest, WhileTheRemoteIsQuietOneReadWaitsUntilEsc) {
   ASSERT_TRUE(run.Running());
   Type("\x1b");
   EXPECT_EQ(run.Wait(kQuickExitMs), 0) << "Esc did not end the wait";
-  std::vector<std::string> waits;
-  bool setUpDone = false;
-  for (const std::string& line : run.Log()) {
-    if (line.find(kSetUpDone) != std::string::npos) setUpDone = true;
-    if (setUpDone && line.compare(0, 5, "wait ") == 0) waits.push_back(line);
-  }
-  EXPECT_EQ(waits, std::vector<std::string>{"wait 2147483647"});
+  EXPECT_EQ(run.WaitsAfterSetUp(), std::vector<std::string>{"wait 2147483647"});
   run.ExpectRemoteShutDown();
 }
 

@@ -90,13 +90,17 @@ finish_case() {
   else
     echo "FAIL vm $1"
     printf '    %s\n' "${reasons[@]}"
+    # What the tool said last tells most failures apart (a remote that did
+    # not answer, a desktop that went away).
+    section "$1" console | tail -n 3 | sed 's/^/    the tool'"'"'s console: /'
     failed=$((failed + 1))
   fi
   reasons=()
 }
 
 if ! grep -q '^@@ end$' "$work/log"; then
-  echo "FAIL vm boot: the VM did not get to its end; its console says:"
+  last_case=$(sed -n 's/^@@ case //p' "$work/log" | tail -1)
+  echo "FAIL vm boot: the VM did not get to its end (last case begun: ${last_case:-none}); its console says:"
   tail -n 30 "$work/log" | sed 's/^/    /'
 fi
 

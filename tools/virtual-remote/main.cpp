@@ -33,10 +33,15 @@
 #include <vector>
 
 #include "remote_model.h"
+#include "uhid_device.h"
 
 namespace {
 
-constexpr uint16_t kVendor = 0x057E;
+using vremote::CreateDevice;
+using vremote::DestroyDevice;
+using vremote::RefuseRequest;
+using vremote::SendInput;
+
 constexpr uint16_t kProducts[] = {0x0306, 0x0330};  // the first model, the newer one
 // The USB bus: on the Bluetooth bus the kernel keeps this vendor and product
 // for its own driver of the remote, and the generic driver refuses it.
@@ -65,96 +70,6 @@ double Now() {
 void Log(const std::string& text) {
   std::printf("%9.4f %s\n", Now() - startSeconds, text.c_str());
   std::fflush(stdout);
-}
-
-// The report descriptor: one vendor-defined collection with the output
-// reports the tool sends and the input reports 0x20 to 0x3F, all of bytes.
-std::vector<uint8_t> ReportDescriptor() {
-  std::vector<uint8_t> d = {
-      0x06, 0x00, 0xFF,  // Usage Page (vendor defined)
-      0x09, 0x01,        // Usage (1)
-      0xA1, 0x01,        // Collection (Application)
-      0x15, 0x00,        //   Logical Minimum (0)
-      0x26, 0xFF, 0x00,  //   Logical Maximum (255)
-      0x75, 0x08,        //   Report Size (8)
-  };
-  struct OutputReport {
-    uint8_t number;
-    uint8_t payload;  // bytes after the number
-  };
-  // LEDs, report mode, camera enable, status request, register write, camera
-  // enable 2.
-  const OutputReport outputs[] = {{0x11, 1}, {0x12, 2}, {0x13, 1},
-                                  {0x15, 1}, {0x16, 21}, {0x1A, 1}};
-  for (const OutputReport& r : outputs) {
-    const uint8_t item[] = {0x85, r.number, 0x95, r.payload, 0x09, 0x01, 0x91, 0x02};
-    d.insert(d.end(), item, item + sizeof item);
-  }
-  for (int number = 0x20; number <= 0x3F; ++number) {
-    const uint8_t item[] = {0x85, uint8_t(number), 0x95, vremote::kInputReportSize - 1,
-                            0x09, 0x01, 0x81, 0x02};
-    d.insert(d.end(), item, item + sizeof item);
-  }
-  d.push_back(0xC0);  // End Collection
-  return d;
-}
-
-bool WriteEvent(int fd, const uhid_event& ev) {
-  const ssize_t n = write(fd, &ev, sizeof ev);
-  if (n != static_cast<ssize_t>(sizeof ev)) {
-    std::fprintf(stderr, "virtual-remote: writing to /dev/uhid failed: %s\n",
-                 n < 0 ? std::strerror(errno) : "short write");
-    return false;
-  }
-  return true;
-}
-
-// Answers a get or set report request of the kernel with an error.
-bool RefuseRequest(int fd, uint32_t replyType, uint32_t id) {
-  uhid_event reply;
-  std::memset(&reply, 0, sizeof reply);
-  reply.type = replyType;
-  if (replyType == UHID_GET_REPORT_REPLY) {
-    reply.u.get_report_reply.id = id;
-    reply.u.get_report_reply.err = EIO;
-  } else {
-    reply.u.set_report_reply.id = id;
-    reply.u.set_report_reply.err = EIO;
-  }
-  return WriteEvent(fd, reply);
-}
-
-bool CreateDevice(int fd, uint16_t bus, uint16_t product) {
-  uhid_event ev;
-  std::memset(&ev, 0, sizeof ev);
-  ev.type = UHID_CREATE2;
-  std::snprintf(reinterpret_cast<char*>(ev.u.create2.name), sizeof ev.u.create2.name,
-                "trevanquill virtual remote");
-  std::snprintf(reinterpret_cast<char*>(ev.u.create2.phys), sizeof ev.u.create2.phys,
-                "virtual-remote");
-  const std::vector<uint8_t> rd = ReportDescriptor();
-  std::memcpy(ev.u.create2.rd_data, rd.data(), rd.size());
-  ev.u.create2.rd_size = static_cast<uint16_t>(rd.size());
-  ev.u.create2.bus = bus;
-  ev.u.create2.vendor = kVendor;
-  ev.u.create2.product = product;
-  return WriteEvent(fd, ev);
-}
-
-void DestroyDevice(int fd) {
-  uhid_event ev;
-  std::memset(&ev, 0, sizeof ev);
-  ev.type = UHID_DESTROY;
-  WriteEvent(fd, ev);
-}
-
-bool SendInput(int fd, const uint8_t* report) {
-  uhid_event ev;
-  std::memset(&ev, 0, sizeof ev);
-  ev.type = UHID_INPUT2;
-  ev.u.input2.size = vremote::kInputReportSize;
-  std::memcpy(ev.u.input2.data, report, vremote::kInputReportSize);
-  return WriteEvent(fd, ev);
 }
 
 std::string HexBytes(const uint8_t* data, int size) {

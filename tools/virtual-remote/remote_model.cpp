@@ -365,4 +365,36 @@ void ApplyStep(RemoteState* state, const Step& step) {
   }
 }
 
+// The report descriptor: one vendor-defined collection with the output
+// reports the tool sends and the input reports 0x20 to 0x3F, all of bytes.
+std::vector<uint8_t> ReportDescriptor() {
+  std::vector<uint8_t> d = {
+      0x06, 0x00, 0xFF,  // Usage Page (vendor defined)
+      0x09, 0x01,        // Usage (1)
+      0xA1, 0x01,        // Collection (Application)
+      0x15, 0x00,        //   Logical Minimum (0)
+      0x26, 0xFF, 0x00,  //   Logical Maximum (255)
+      0x75, 0x08,        //   Report Size (8)
+  };
+  struct OutputReport {
+    uint8_t number;
+    uint8_t payload;  // bytes after the number
+  };
+  // LEDs, report mode, camera enable, status request, register write, camera
+  // enable 2.
+  const OutputReport outputs[] = {{0x11, 1}, {0x12, 2}, {0x13, 1},
+                                  {0x15, 1}, {0x16, 21}, {0x1A, 1}};
+  for (const OutputReport& r : outputs) {
+    const uint8_t item[] = {0x85, r.number, 0x95, r.payload, 0x09, 0x01, 0x91, 0x02};
+    d.insert(d.end(), item, item + sizeof item);
+  }
+  for (int number = 0x20; number <= 0x3F; ++number) {
+    const uint8_t item[] = {0x85, uint8_t(number), 0x95, vremote::kInputReportSize - 1,
+                            0x09, 0x01, 0x81, 0x02};
+    d.insert(d.end(), item, item + sizeof item);
+  }
+  d.push_back(0xC0);  // End Collection
+  return d;
+}
+
 }  // namespace vremote

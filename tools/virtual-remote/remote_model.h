@@ -94,4 +94,9 @@ void BuildInputReport(RemoteState* state, uint8_t* report);
 // Applies one scenario step to the state.
 void ApplyStep(RemoteState* state, const Step& step);
 
+// The report descriptor the device is made with: one vendor-defined
+// collection with the output reports the tool sends and the input reports
+// 0x20 to 0x3F, all of bytes.
+std::vector<uint8_t> ReportDescriptor();
+
 }  // namespace vremote

@@ -7,3 +7,10 @@ run_case silent silent
 run_case normal normal
 run_case disconnect disconnect
 run_case newer normal --product 0x0330
+
+# The latency of the X11 way, when the image carries its benchmark
+# (bench/kernel-path.sh).
+if [ -x /usr/bin/kernel_path_bench ]; then
+  . /bench/kernel-path-vm.sh
+  kernel_path_x11
+fi
