@@ -18,6 +18,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "../uinput_event.h"
+
 namespace {
 
 volatile sig_atomic_t stopRequested = 0;
@@ -26,12 +28,7 @@ void OnStop(int) { stopRequested = 1; }
 void OnTap(int) { tapsAsked = tapsAsked + 1; }
 
 bool Emit(int fd, uint16_t type, uint16_t code, int32_t value) {
-  input_event e;
-  std::memset(&e, 0, sizeof e);
-  e.type = type;
-  e.code = code;
-  e.value = value;
-  return write(fd, &e, sizeof e) == static_cast<ssize_t>(sizeof e);
+  return WriteInputEvent(fd, type, code, value);
 }
 
 }  // namespace

@@ -14,15 +14,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "../uinput_event.h"
+
 namespace {
 
 void Emit(int fd, uint16_t type, uint16_t code, int32_t value) {
-  input_event e;
-  std::memset(&e, 0, sizeof e);
-  e.type = type;
-  e.code = code;
-  e.value = value;
-  if (write(fd, &e, sizeof e) != static_cast<ssize_t>(sizeof e)) std::perror("write");
+  if (!WriteInputEvent(fd, type, code, value)) std::perror("write");
 }
 
 }  // namespace
