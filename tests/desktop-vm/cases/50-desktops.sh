@@ -28,22 +28,17 @@ end_case
 # it (buttons, accelerometer, infrared) as at every input device; opening
 # and closing the infrared one sets the remote's camera up the driver's way
 # and switches it off again. The whole normal scenario, its clock started
-# (the driver opens the remote as soon as it binds it) once the tool has
-# printed its banner: the tool starts slowly in these sessions, and a remote
-# that points before the tool's camera set-up is over sends points in the
-# format the driver left the camera in (see docs/desktops.md).
+# with the tool (the driver opens the remote as soon as it binds it) once
+# the devices' hotplug is over, every step 1.5 s later: the tool starts
+# slowly in these sessions, and a remote that points before the tool's
+# camera set-up is over sends points in the format the driver left the
+# camera in (see docs/desktops.md).
 begin_case $session-driver
-start_remote normal --bluetooth --clock-on-signal
+awk '$1 ~ /^[0-9]+$/ { $1 += 1500 } { print }' $D/scenarios/normal.scn > $W/driver-late.scn
+start_remote $W/driver-late.scn --bluetooth --clock-on-signal
 grep -h . /sys/class/hidraw/hidraw*/device/input/input*/name 2>/dev/null | sed "s/^/$name devices| /"
 udevadm settle --timeout=30
 sleep 2
-(
-  i=0
-  while ! grep -q 'Home button' $W/$name.console 2>/dev/null && [ $i -lt 1200 ]; do
-    sleep 0.1
-    i=$((i + 1))
-  done
-  kill -USR1 $remote
-) &
+kill -USR1 $remote
 run_tool
 end_case
