@@ -127,9 +127,12 @@ bool CameraWanted(const ModeKeeper* k) { return k->cameraChanged || k->otherMode
 
 bool SelectionWanted(const ModeKeeper* k) { return k->afterStatus || CameraWanted(k); }
 
+// The interval kModeKeepMs in counter ticks.
+int64_t KeepTicks(int64_t frequency) { return kModeKeepMs * frequency / 1000; }
+
 // Counter ticks until the next selection may be made (zero or less: now).
 int64_t TicksUntilSelection(const ModeKeeper* k, int64_t now, int64_t frequency) {
-  return k->lastCount + kModeKeepMs * frequency / 1000 - now;
+  return k->lastCount + KeepTicks(frequency) - now;
 }
 
 // Sends what a sign asks for once it is due. LED 1 is set again after a
@@ -149,7 +152,7 @@ void KeepReportMode(ModeKeeper* k) {
   if (CameraWanted(k)) {
     SendCameraEnables();
     SendCameraSettings();
-    k->trustCount = now + kModeKeepMs * frequency / 1000;
+    k->trustCount = now + KeepTicks(frequency);
   }
   if (SetReportMode(0x00, kModeButtonsAccelIr) < 0) return;
   if (k->afterStatus) SetLeds(kLedOne);
