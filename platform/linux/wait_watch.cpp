@@ -35,6 +35,8 @@
 // (cleared) before the look that reads, so bytes that arrive after the flag
 // was taken bring a new one: edge-triggered epoll reports every arrival.
 #include <pthread.h>
+#include <sched.h>
+#include <semaphore.h>
 #include <signal.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
@@ -42,6 +44,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 
 #include "linux_backend.h"
@@ -96,7 +99,30 @@ void EndWait(unsigned seq) {
   }
 }
 
+// The watcher's own table of descriptors, holding only the two it waits on.
+// A thread shares its process's table, and while a table has more than one
+// user the kernel takes and drops a reference on the open file in every
+// system call on a descriptor; with the watcher on a table of its own the
+// loop's reads and writes (the remote's node, the virtual pointer, the X
+// connection) take the single-user path again. The copies of the other
+// descriptors are closed, so that nothing the loop closes stays open here
+// (the remote's lock, the compositor's connection). Should either call fail,
+// the watcher shares the table as any thread does, which only costs more.
+void KeepOwnDescriptors(int keepA, int keepB) {
+  if (unshare(CLONE_FILES) != 0) return;
+  const int low = keepA < keepB ? keepA : keepB;
+  const int high = keepA < keepB ? keepB : keepA;
+  if (low > 0) close_range(0, static_cast<unsigned>(low) - 1, 0);
+  if (high > low + 1) close_range(static_cast<unsigned>(low) + 1, static_cast<unsigned>(high) - 1, 0);
+  close_range(static_cast<unsigned>(high) + 1, ~0U, 0);
+}
+
+// Posted by the watcher once it runs on its own table.
+sem_t watcherReady;
+
 void* Watch(void*) {
+  KeepOwnDescriptors(epollFd, eventFd);
+  sem_post(&watcherReady);
   for (;;) {
     epoll_event events[4];
     const int n = epoll_wait(epollFd, events, 4, -1);
@@ -176,11 +202,21 @@ bool StartWaitWatch() {
   sigset_t all, before;
   sigfillset(&all);
   pthread_sigmask(SIG_SETMASK, &all, &before);
+  sem_init(&watcherReady, 0, 0);
   watching = pthread_create(&watcher, nullptr, Watch, nullptr) == 0;
   pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  // The loop starts once the watcher's table is its own: from its first
+  // read on, the loop's table is unshared.
+  if (watching) {
+    while (sem_wait(&watcherReady) != 0 && errno == EINTR) {
+    }
+  }
+  sem_destroy(&watcherReady);
   if (!watching) {
     CloseFds();
     consoleFd = desktopFd = -1;
+    consoleNews.store(true);
+    desktopNews.store(true);
   }
   return watching;
 }
@@ -193,6 +229,8 @@ void StopWaitWatch() {
   watching = false;
   CloseFds();
   consoleFd = desktopFd = -1;
+  consoleNews.store(true);
+  desktopNews.store(true);
   // A signal still on its way does nothing.
   signal(WakeSignal(), SIG_IGN);
 }
@@ -219,8 +257,9 @@ void FinishEndableWait() {
 
 bool InEndableWait() { return (waitSeq.load() & 1) != 0; }
 
-bool TakeConsoleNews() { return consoleFd < 0 || consoleNews.exchange(false); }
+// Without a watcher on it the flag stays set: the loop looks every time.
+bool TakeConsoleNews() { return consoleNews.exchange(consoleFd < 0); }
 
-bool TakeDesktopNews() { return desktopFd < 0 || desktopNews.exchange(false); }
+bool TakeDesktopNews() { return desktopNews.exchange(desktopFd < 0); }
 
 }  // namespace linuxbackend

@@ -5,20 +5,24 @@
 // the read begins to wait.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <hidapi/hidapi.h>
 #include <pthread.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/linux/linux_backend.h"
 #include "platform/platform.h"
@@ -271,6 +275,50 @@ TEST_F(EndableWait, EveryByteOfOneArrivalIsTaken) {
   ASSERT_EQ(write(master, "q", 1), 1);
   while (!platform::KeyWaiting()) SleepMs(1);
   EXPECT_EQ(platform::ReadKey(), 'q');
+}
+
+// The watcher runs on a table of descriptors of its own that holds only what
+// it waits on: the loop's own system calls then find the table unshared, and
+// a descriptor the loop closes is closed (a lock on the remote's node goes
+// with it).
+TEST_F(EndableWait, TheWatcherKeepsNoneOfTheLoopsDescriptors) {
+  char path[] = "/tmp/trevanquill-wait-test-XXXXXX";
+  const int locked = mkstemp(path);
+  ASSERT_GE(locked, 0);
+  ASSERT_EQ(flock(locked, LOCK_EX | LOCK_NB), 0);
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  master = fds[1];
+  slave = fds[0];
+  Start(slave);
+
+  // Each thread's table: the watcher's holds two descriptors (its epoll set
+  // and the stop signals' eventfd), the loop's all the others.
+  std::vector<int> counts;
+  DIR* tasks = opendir("/proc/self/task");
+  ASSERT_NE(tasks, nullptr);
+  while (dirent* task = readdir(tasks)) {
+    if (task->d_name[0] == '.') continue;
+    const std::string dir = std::string("/proc/self/task/") + task->d_name + "/fd";
+    DIR* fdDir = opendir(dir.c_str());
+    if (fdDir == nullptr) continue;
+    int count = 0;
+    while (dirent* e = readdir(fdDir)) count += e->d_name[0] != '.';
+    closedir(fdDir);
+    counts.push_back(count);  // the loop's with the one that lists it
+  }
+  closedir(tasks);
+  std::sort(counts.begin(), counts.end());
+  ASSERT_EQ(counts.size(), 2u);
+  EXPECT_EQ(counts[0], 2);
+  EXPECT_GT(counts[1], 5);
+
+  close(locked);
+  const int again = open(path, O_RDWR);
+  ASSERT_GE(again, 0);
+  EXPECT_EQ(flock(again, LOCK_EX | LOCK_NB), 0) << "the lock outlived its descriptor";
+  close(again);
+  unlink(path);
 }
 
 }  // namespace
