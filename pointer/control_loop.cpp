@@ -12,6 +12,7 @@ struct ButtonState {
   int leftButtonDown;
   int plusHeld;
   int minusHeld;
+  uint8_t activeBefore;  // which of the acting buttons the last pass saw held
 };
 
 void MouseButton(uint32_t flags) { platform::MouseEvent(flags, 0); }
@@ -40,9 +41,18 @@ void WheelStepOnPress(bool held, int* wasHeld, int32_t amount) {
   }
 }
 
+// The buttons that act, in each byte.
+constexpr uint8_t kActionButtons1 = kButtonPlus;
+constexpr uint8_t kActionButtons2 = kButtonA | kButtonB | kButtonOne | kButtonTwo | kButtonMinus;
+
 void ButtonActions(ButtonState* s) {
   const uint8_t b1 = remoteInput.buttons1;
   const uint8_t b2 = remoteInput.buttons2;
+  // Most passes: none of them held now, and none the pass before, which
+  // released whatever was down.
+  const uint8_t active = (b1 & kActionButtons1) | (b2 & kActionButtons2);
+  if ((active | s->activeBefore) == 0) return;
+  s->activeBefore = active;
   Click((b2 & kButtonA) != 0, &s->rightButtonDown, platform::kMouseRightDown,
         platform::kMouseRightUp);
   Click((b2 & kButtonB) != 0, &s->leftButtonDown, platform::kMouseLeftDown,
@@ -102,10 +112,15 @@ void ReleaseButtons(ButtonState* s) {
 // stage is left out: meanwhile the camera may be off, half set up or in
 // another party's point format, and reports sent before the set-up reached
 // the remote may still be on their way. The D-pad goes on.
+// The signs that came and are not answered yet, as bits: the loop asks on
+// every pass whether any is there, and one test answers it.
+constexpr uint8_t kSignStatus = 0x01;     // a status report: mode and LEDs are to be sent
+constexpr uint8_t kSignCamera = 0x02;     // the camera's set-up is gone
+constexpr uint8_t kSignOtherMode = 0x04;  // a data report of another mode, and no 0x33 since
+constexpr uint8_t kCameraSigns = kSignCamera | kSignOtherMode;
+
 struct ModeKeeper {
-  bool afterStatus;    // a status report came: mode and LEDs are to be sent
-  bool cameraChanged;  // a sign that the camera's set-up is gone
-  bool otherMode;      // a data report of another mode came, and no 0x33 since
+  uint8_t signs;       // kSign... bits
   bool selected;       // the loop has sent something itself
   int64_t lastCount;   // counter at the loop's last sending, or at its start
   int64_t trustCount;  // counter from which points are trusted again; 0: no hold
@@ -113,19 +128,21 @@ struct ModeKeeper {
 
 void NoteReport(ModeKeeper* k) {
   const int length = readResultSlot;
-  if (IsStatusReport(inputReport, length)) {
-    k->afterStatus = true;
-    if (length >= 4 && (inputReport[3] & kStatusCameraOn) == 0) k->cameraChanged = true;
+  if (length >= 1 && inputReport[0] == kModeButtonsAccelIr) {  // the report of nearly every pass
+    k->signs &= static_cast<uint8_t>(~kSignOtherMode);
+  } else if (IsStatusReport(inputReport, length)) {
+    k->signs |= kSignStatus;
+    if (length >= 4 && (inputReport[3] & kStatusCameraOn) == 0) k->signs |= kSignCamera;
   } else if (length >= 4 && inputReport[0] == kReportAcknowledge) {
-    if (inputReport[3] == 0x13 || inputReport[3] == 0x1A) k->cameraChanged = true;
+    if (inputReport[3] == 0x13 || inputReport[3] == 0x1A) k->signs |= kSignCamera;
   } else if (length >= 1 && (inputReport[0] & 0xF0) == 0x30) {
-    k->otherMode = inputReport[0] != kModeButtonsAccelIr;
+    k->signs |= kSignOtherMode;
   }
 }
 
-bool CameraWanted(const ModeKeeper* k) { return k->cameraChanged || k->otherMode; }
+bool CameraWanted(const ModeKeeper* k) { return (k->signs & kCameraSigns) != 0; }
 
-bool SelectionWanted(const ModeKeeper* k) { return k->afterStatus || CameraWanted(k); }
+bool SelectionWanted(const ModeKeeper* k) { return k->signs != 0; }
 
 // The interval kModeKeepMs in counter ticks.
 int64_t KeepTicks(int64_t frequency) { return kModeKeepMs * frequency / 1000; }
@@ -145,7 +162,7 @@ void KeepReportMode(ModeKeeper* k) {
   const int64_t now = platform::QueryCounter();
   const int64_t frequency = platform::QueryFrequency();
   const bool due = TicksUntilSelection(k, now, frequency) <= 0 ||
-                   ((k->afterStatus || k->cameraChanged) && !k->selected);
+                   ((k->signs & (kSignStatus | kSignCamera)) != 0 && !k->selected);
   if (!due) return;
   k->lastCount = now;
   k->selected = true;
@@ -155,10 +172,8 @@ void KeepReportMode(ModeKeeper* k) {
     k->trustCount = now + KeepTicks(frequency);
   }
   if (SetReportMode(0x00, kModeButtonsAccelIr) < 0) return;
-  if (k->afterStatus) SetLeds(kLedOne);
-  k->afterStatus = false;
-  k->cameraChanged = false;
-  k->otherMode = false;
+  if (k->signs & kSignStatus) SetLeds(kLedOne);
+  k->signs = 0;
 }
 
 // The counter is read only while a hold runs, not on every pass.
@@ -184,7 +199,7 @@ int ModeWaitMs(const ModeKeeper* k) {
 LoopEnd RunPasses(ButtonState* s) {
   IrPointingState irState = InitialIrPointingState();
   DpadMotionState dpadState = InitialDpadMotionState();
-  ModeKeeper keeper = {false, false, false, false, platform::QueryCounter(), 0};
+  ModeKeeper keeper = {0, false, platform::QueryCounter(), 0};
   for (;;) {
     if (platform::KeyWaiting() && platform::ReadKey() == platform::kKeyEsc) {
       return kLoopQuit;
@@ -213,7 +228,7 @@ void PulseRumble() {
 }
 
 LoopEnd RunControlLoop() {
-  ButtonState buttons = {0, 0, 0, 0};
+  ButtonState buttons = {0, 0, 0, 0, 0};
   const LoopEnd end = RunPasses(&buttons);
   ReleaseButtons(&buttons);
   return end;

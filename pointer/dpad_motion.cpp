@@ -13,20 +13,15 @@ constexpr int kBrake = 4;
 // With no direction held the speed halves on each pass.
 constexpr int kGlide = 2;
 
-// The four speed rules, each seeing the result of the one before.
+// The four speed rules, each seeing the result of the one before: holding a
+// direction speeds up (to kMaxSpeed), pressing against the motion divides it
+// by kBrake, and with no direction held it divides by kGlide. Speeding up
+// never turns the sign, so at most one rule changes a given speed: each
+// direction picks its rule at once.
 int NextSpeed(int speed, int dir) {
-  if (dir > 0 && speed >= 0) {
-    speed += 1;
-    if (speed > kMaxSpeed) speed = kMaxSpeed;
-  }
-  if (dir < 0 && speed <= 0) {
-    speed -= 1;
-    if (speed < -kMaxSpeed) speed = -kMaxSpeed;
-  }
-  if (dir < 0 && speed >= 0) speed /= kBrake;
-  if (dir > 0 && speed <= 0) speed /= kBrake;
-  if (dir == 0) speed /= kGlide;
-  return speed;
+  if (dir == 0) return speed / kGlide;
+  if (dir > 0) return speed < 0 ? speed / kBrake : speed < kMaxSpeed ? speed + 1 : kMaxSpeed;
+  return speed > 0 ? speed / kBrake : speed > -kMaxSpeed ? speed - 1 : -kMaxSpeed;
 }
 
 int Displacement(int speed) {

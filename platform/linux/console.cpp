@@ -191,8 +191,9 @@ namespace platform {
 // Asked on every pass: the input is looked at only when the wait watcher saw
 // bytes come (or does not watch it), or the last read had no room for all.
 bool KeyWaiting() {
-  if (stopRequested) return true;
-  if (PendingEmpty() && (moreMayWait || linuxbackend::TakeConsoleNews())) FillPending(0);
+  if (stopRequested || !PendingEmpty()) return true;
+  if (!moreMayWait && !linuxbackend::TakeConsoleNews()) return false;
+  FillPending(0);
   return stopRequested || !PendingEmpty();
 }
 

@@ -49,21 +49,36 @@ constexpr uint16_t kVersion = 1;
 constexpr int kReadyLimitMs = 3000;
 constexpr int kSettleMs = 100;
 
+// AbsValue for a size above zero.
+int AxisValue(int pixel, int size) {
+  const long long range = static_cast<long long>(linuxbackend::kAbsMax) + 1;
+  const long long value = (static_cast<long long>(pixel) * range + size - 1) / size;
+  return static_cast<int>(value < linuxbackend::kAbsMax ? value : linuxbackend::kAbsMax - 1);
+}
+
+// The range stands for box from now on. Worked out here, once per layout,
+// what every placement needs: the last pixel of each axis.
+void FitPointer(linuxbackend::UinputPointer* p, linuxbackend::DesktopBox box) {
+  p->box = box;
+  p->lastX = box.x + box.width - 1;
+  p->lastY = box.y + box.height - 1;
+}
+
 int Clamp(int value, int low, int high) {
   return value < low ? low : value > high ? high : value;
 }
 
+// Fills in one event of a frame (the time fields are left as they are: zero).
 void Event(input_event* e, uint16_t type, uint16_t code, int32_t value) {
-  std::memset(e, 0, sizeof *e);
   e->type = type;
   e->code = code;
   e->value = value;
 }
 
-// One frame: the events and the SYN_REPORT that closes it, in one write (the
-// kernel takes them as they come and hands the frame on at the report).
-void WriteFrame(int fd, input_event* events, int count) {
-  Event(&events[count], EV_SYN, SYN_REPORT, 0);
+// One frame: count events and, after them, the event left zero, which is the
+// SYN_REPORT that closes the frame, in one write (the kernel takes them as
+// they come and hands the frame on at the report).
+void WriteFrame(int fd, const input_event* events, int count) {
   const size_t size = sizeof(input_event) * static_cast<size_t>(count + 1);
   // A full pipe or a vanished device loses the frame; nothing to retry.
   ssize_t written = write(fd, events, size);
@@ -181,26 +196,21 @@ UinputPointer NewUinputPointer(int absFd, int relFd, DesktopBox box) {
   UinputPointer p;
   p.absFd = absFd;
   p.relFd = relFd;
-  p.box = box;
+  FitPointer(&p, box);
   p.sentX = kAbsMax;
   p.sentY = kAbsMax;
   p.cursorX = box.x + box.width / 2;
   p.cursorY = box.y + box.height / 2;
   p.wheelUnits = 0;
+  std::memset(p.frame, 0, sizeof p.frame);
   return p;
 }
 
-int AbsValue(int pixel, int size) {
-  if (size <= 0) return 0;
-  const long long range = static_cast<long long>(kAbsMax) + 1;
-  const long long value = (static_cast<long long>(pixel) * range + size - 1) / size;
-  return static_cast<int>(value < kAbsMax ? value : kAbsMax - 1);
-}
+int AbsValue(int pixel, int size) { return size > 0 ? AxisValue(pixel, size) : 0; }
 
 int PlaceCursor(UinputPointer* p, int x, int y) {
-  if (p->box.width <= 0 || p->box.height <= 0) return 0;
-  const int cx = Clamp(x, p->box.x, p->box.x + p->box.width - 1);
-  const int cy = Clamp(y, p->box.y, p->box.y + p->box.height - 1);
+  const int cx = Clamp(x, p->box.x, p->lastX);
+  const int cy = Clamp(y, p->box.y, p->lastY);
   // Where the tool put it last (or, before any placement, where it is
   // taken to be): the D-pad stage sets the cursor on every pass, mostly where
   // it read it, and sending that again would drag a cursor that a physical
@@ -208,21 +218,25 @@ int PlaceCursor(UinputPointer* p, int x, int y) {
   if (cx == p->cursorX && cy == p->cursorY) return 0;
   p->cursorX = cx;
   p->cursorY = cy;
-  const int vx = AbsValue(cx - p->box.x, p->box.width);
-  const int vy = AbsValue(cy - p->box.y, p->box.height);
-  input_event events[3];
+  const int vx = AxisValue(cx - p->box.x, p->box.width);
+  const int vy = AxisValue(cy - p->box.y, p->box.height);
   int count = 0;
-  if (vx != p->sentX) Event(&events[count++], EV_ABS, ABS_X, vx);
-  if (vy != p->sentY) Event(&events[count++], EV_ABS, ABS_Y, vy);
+  if (vx != p->sentX) Event(&p->frame[count++], EV_ABS, ABS_X, vx);
+  if (vy != p->sentY) Event(&p->frame[count++], EV_ABS, ABS_Y, vy);
   if (count == 0) return 0;
   p->sentX = vx;
   p->sentY = vy;
-  WriteFrame(p->absFd, events, count);
+  Event(&p->frame[count], EV_SYN, SYN_REPORT, 0);
+  WriteFrame(p->absFd, p->frame, count);
   return count + 1;
 }
 
+void SetPointerBox(UinputPointer* p, DesktopBox box) {
+  if (box.width > 0 && box.height > 0) FitPointer(p, box);
+}
+
 void SendMouseEvent(UinputPointer* p, uint32_t flags, int32_t data) {
-  input_event events[6];
+  input_event events[5] = {};
   int count = 0;
   if (flags & platform::kMouseLeftDown) Event(&events[count++], EV_KEY, BTN_LEFT, 1);
   if (flags & platform::kMouseLeftUp) Event(&events[count++], EV_KEY, BTN_LEFT, 0);
@@ -233,11 +247,12 @@ void SendMouseEvent(UinputPointer* p, uint32_t flags, int32_t data) {
     // The high-resolution value on every event (libinput passes it on to
     // applications that scroll smoothly) and, in the same frame, the whole
     // notches as they complete, for those that count notches only.
+    input_event wheel[3] = {};
     count = 0;
-    Event(&events[count++], EV_REL, REL_WHEEL_HI_RES, data);
+    Event(&wheel[count++], EV_REL, REL_WHEEL_HI_RES, data);
     const int notches = TakeWheelNotches(&p->wheelUnits, data);
-    if (notches != 0) Event(&events[count++], EV_REL, REL_WHEEL, notches);
-    WriteFrame(p->relFd, events, count);
+    if (notches != 0) Event(&wheel[count++], EV_REL, REL_WHEEL, notches);
+    WriteFrame(p->relFd, wheel, count);
   }
 }
 
@@ -313,6 +328,8 @@ void CloseUinputDesktop() {
 
 }  // namespace linuxbackend
 
+// The platform's calls while the virtual pointer is open (desktop_choice.cpp
+// hands them here only then).
 namespace platform::uinput {
 
 // Asked on every pass. The compositor's connection is read only when the
@@ -320,12 +337,11 @@ namespace platform::uinput {
 // also ends a read that waits without a time limit: the pass right after it
 // sees the end.
 bool DesktopLost() {
-  if (!pointerOpen || compositorGone) return compositorGone;
+  if (compositorGone) return true;
   if (!linuxbackend::TakeDesktopNews()) return false;
   if (linuxbackend::UpdateCompositor(&compositorGone) && !compositorGone) {
     const linuxbackend::DesktopBox box = linuxbackend::CompositorDesktop();
-    // With every monitor gone the last layout stays.
-    if (box.width > 0) pointer.box = box;
+    linuxbackend::SetPointerBox(&pointer, box);
   }
   if (compositorGone) {
     std::fprintf(stderr, "trevanquill: lost the connection to the Wayland compositor\n");
@@ -334,7 +350,7 @@ bool DesktopLost() {
 }
 
 void SetCursorPos(int x, int y) {
-  if (pointerOpen) linuxbackend::PlaceCursor(&pointer, x, y);
+  linuxbackend::PlaceCursor(&pointer, x, y);
 }
 
 void GetCursorPos(int* x, int* y) {
@@ -343,7 +359,7 @@ void GetCursorPos(int* x, int* y) {
 }
 
 void MouseEvent(uint32_t flags, int32_t data) {
-  if (pointerOpen) linuxbackend::SendMouseEvent(&pointer, flags, data);
+  linuxbackend::SendMouseEvent(&pointer, flags, data);
 }
 
 }  // namespace platform::uinput

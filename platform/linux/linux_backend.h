@@ -3,6 +3,8 @@
 // pseudo-terminal without the others.
 #pragma once
 
+#include <linux/input.h>
+
 #include <cstdint>
 
 namespace linuxbackend {
@@ -89,10 +91,14 @@ DesktopBox BoundingBox(const DesktopBox* outputs, int count);
 struct UinputPointer {
   int absFd;  // writes go here: /dev/uinput, or a pipe in the tests
   int relFd;
-  DesktopBox box;  // the desktop the device's range stands for
+  DesktopBox box;  // the desktop the device's range stands for; it has a size
+  int lastX, lastY;  // the box's last pixel on each axis
   int sentX, sentY;  // the axis values the kernel last got
   int cursorX, cursorY;  // the pixel last placed, kept on the desktop
   int32_t wheelUnits;  // the wheel's rest towards a whole notch
+  // The frame of a placement, kept between placements: its time fields stay
+  // zero (the kernel stamps the events itself), the rest is filled in.
+  input_event frame[3];
 };
 
 // The absolute axes' range: 0 to kAbsMax. The compositor stretches it over
@@ -101,10 +107,16 @@ constexpr int kAbsMax = 65535;
 // Units per millimetre given to the kernel for both axes; libinput wants one.
 constexpr int kAbsResolution = 16;
 
-// A fresh pointer over box (writes to absFd and relFd): the kernel's axes
-// start at kAbsMax, a value no placement uses, so the first placement always
+// A fresh pointer over box (writes to absFd and relFd; the box must have a
+// size, as every layout that the tool starts on has): the kernel's axes start
+// at kAbsMax, a value no placement uses, so the first placement always
 // reaches the compositor; the cursor is taken to be at the box's centre.
 UinputPointer NewUinputPointer(int absFd, int relFd, DesktopBox box);
+
+// The desktop changed (a monitor came, went or moved): the range stands for
+// box from now on. A box with no size (every monitor gone) leaves the last
+// layout in place.
+void SetPointerBox(UinputPointer* pointer, DesktopBox box);
 
 // The axis value for an offset of pixel pixels into a desktop size pixels
 // wide: the smallest value that the compositor turns back into that pixel

@@ -107,6 +107,25 @@ TEST_F(UinputEvents, BeforeAnyPlacementTheCursorIsTakenToBeInTheMiddle) {
   EXPECT_EQ(Pointer(), (Events{"ABS_X 32832", "ABS_Y 32768", "SYN"}));
 }
 
+TEST_F(UinputEvents, ALayoutChangeMovesTheRangeAndNoSizeKeepsTheLast) {
+  linuxbackend::PlaceCursor(&pointer, 100, 200);
+  EXPECT_EQ(Pointer(), (Events{"ABS_X 6400", "ABS_Y 17067", "SYN"}));
+  // A second monitor of 1024 x 768 right of the first: the same pixel is
+  // half as far along x, and y stays.
+  linuxbackend::SetPointerBox(&pointer, DesktopBox{0, 0, 2048, 768});
+  linuxbackend::PlaceCursor(&pointer, 101, 200);
+  EXPECT_EQ(Pointer(), (Events{"ABS_X 3232", "SYN"}));
+  // Every monitor gone: the last layout stays, and so does the clamping.
+  linuxbackend::SetPointerBox(&pointer, DesktopBox{0, 0, 0, 0});
+  linuxbackend::PlaceCursor(&pointer, 5000, 200);
+  EXPECT_EQ(Pointer(), (Events{"ABS_X 65504", "SYN"}));
+  EXPECT_EQ(pointer.cursorX, 2047);
+  // A layout that starts left of zero (a monitor placed to the left).
+  linuxbackend::SetPointerBox(&pointer, DesktopBox{-1024, 0, 2048, 768});
+  linuxbackend::PlaceCursor(&pointer, -1024, 200);
+  EXPECT_EQ(Pointer(), (Events{"ABS_X 0", "SYN"}));
+}
+
 TEST_F(UinputEvents, ClicksComeFromThePointerDevice) {
   linuxbackend::SendMouseEvent(&pointer, platform::kMouseLeftDown, 0);
   linuxbackend::SendMouseEvent(&pointer, platform::kMouseLeftUp, 0);
