@@ -20,8 +20,9 @@ struct Report {
 // Report 0x33 with these buttons and both points at camera (x, y).
 Report Make(uint8_t buttons1, uint8_t buttons2, int x, int y);
 
-// Every read takes the next of the count reports, in a ring, while
-// state->KeepRunning(); the read after the last iteration brings Home.
+// Every read that may wait takes the next of the count reports, in a ring,
+// while state->KeepRunning(); the read after the last iteration brings Home.
+// A read that may not wait (the loop's look at its start) finds none.
 void Feed(benchmark::State* state, const Report* reports, int count);
 
 // Output reports the loop sent (rumble pulses); the benchmarks leave Plus and

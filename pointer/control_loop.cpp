@@ -112,12 +112,22 @@ void ReleaseButtons(ButtonState* s) {
 // stage is left out: meanwhile the camera may be off, half set up or in
 // another party's point format, and reports sent before the set-up reached
 // the remote may still be on their way. The D-pad goes on.
+//
+// The same holds for the reports that wait to be read when the loop begins:
+// the remote sent them while the start-up set the camera up, in whatever
+// point format the camera had before (another party, the kernel's driver
+// among them, may have left it in its own). The loop reads them without a
+// wait and leaves their points out until the first read finds nothing
+// waiting; from then on every report is one the remote sent since.
+
 // The signs that came and are not answered yet, as bits: the loop asks on
 // every pass whether any is there, and one test answers it.
 constexpr uint8_t kSignStatus = 0x01;     // a status report: mode and LEDs are to be sent
 constexpr uint8_t kSignCamera = 0x02;     // the camera's set-up is gone
 constexpr uint8_t kSignOtherMode = 0x04;  // a data report of another mode, and no 0x33 since
+constexpr uint8_t kSignQueued = 0x08;     // reports of the set-up's time may still wait
 constexpr uint8_t kCameraSigns = kSignCamera | kSignOtherMode;
+constexpr uint8_t kSelectionSigns = kSignStatus | kCameraSigns;
 
 struct ModeKeeper {
   uint8_t signs;       // kSign... bits
@@ -142,7 +152,7 @@ void NoteReport(ModeKeeper* k) {
 
 bool CameraWanted(const ModeKeeper* k) { return (k->signs & kCameraSigns) != 0; }
 
-bool SelectionWanted(const ModeKeeper* k) { return k->signs != 0; }
+bool SelectionWanted(const ModeKeeper* k) { return (k->signs & kSelectionSigns) != 0; }
 
 // The interval kModeKeepMs in counter ticks.
 int64_t KeepTicks(int64_t frequency) { return kModeKeepMs * frequency / 1000; }
@@ -173,22 +183,25 @@ void KeepReportMode(ModeKeeper* k) {
   }
   if (SetReportMode(0x00, kModeButtonsAccelIr) < 0) return;
   if (k->signs & kSignStatus) SetLeds(kLedOne);
-  k->signs = 0;
+  k->signs &= kSignQueued;
 }
 
 // The counter is read only while a hold runs, not on every pass.
 bool PointsTrusted(ModeKeeper* k) {
-  if (CameraWanted(k)) return false;
+  if (k->signs & (kCameraSigns | kSignQueued)) return false;
   if (k->trustCount == 0) return true;
   if (platform::QueryCounter() < k->trustCount) return false;
   k->trustCount = 0;
   return true;
 }
 
-// How long the read may wait: without a limit, unless a selection is wanted
-// (the remote may send nothing until it has one); then until the selection is
-// due, so that each try costs one wake-up.
+// How long the read may wait: not at all while reports of the set-up's time
+// may wait; without a limit, unless a selection is wanted (the remote may
+// send nothing until it has one); then until the selection is due, so that
+// each try costs one wake-up.
 int ModeWaitMs(const ModeKeeper* k) {
+  if (k->signs == 0) return platform::kNoTimeLimit;
+  if (k->signs & kSignQueued) return 0;
   if (!SelectionWanted(k)) return platform::kNoTimeLimit;
   const int64_t frequency = platform::QueryFrequency();
   const int64_t left = TicksUntilSelection(k, platform::QueryCounter(), frequency);
@@ -199,7 +212,7 @@ int ModeWaitMs(const ModeKeeper* k) {
 LoopEnd RunPasses(ButtonState* s) {
   IrPointingState irState = InitialIrPointingState();
   DpadMotionState dpadState = InitialDpadMotionState();
-  ModeKeeper keeper = {0, false, platform::QueryCounter(), 0};
+  ModeKeeper keeper = {kSignQueued, false, platform::QueryCounter(), 0};
   for (;;) {
     if (platform::KeyWaiting() && platform::ReadKey() == platform::kKeyEsc) {
       return kLoopQuit;
@@ -209,7 +222,11 @@ LoopEnd RunPasses(ButtonState* s) {
     if (poll == kPollDeviceLost) return kLoopDeviceLost;
     if (poll == kPollReport) NoteReport(&keeper);
     KeepReportMode(&keeper);
-    if (poll == kPollNoReport) continue;  // nothing to act on; the checks above look again
+    if (poll == kPollNoReport) {
+      // Nothing waited: whatever comes next, the remote sent since.
+      keeper.signs &= static_cast<uint8_t>(~kSignQueued);
+      continue;  // nothing to act on; the checks above look again
+    }
     // A report without data (a status report among them) runs its pass as
     // any report does, on the buttons as they were.
     if (HomeAlone(remoteInput.buttons2)) return kLoopQuit;

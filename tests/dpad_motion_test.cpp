@@ -154,9 +154,10 @@ TEST_F(StagesInAPass, InfraredPlacementUndoesTheDpadMove) {
   hidHandle = platform::OpenHidHandle(kRemoteVendor, kRemoteProduct);
   for (int i = 0; i < 5; ++i) {
     remote.Sends(Report(0x33).Buttons(kRight, 0).Accel(0x80, 0x80, 0x80)
-                     .Point(1, 502, 512).Point(2, 522, 512));  // target (512, 512)
+                     .Point(1, 502, 512).Point(2, 522, 512),  // target (512, 512)
+                 10);
   }
-  remote.Sends(HomeReport());
+  remote.Sends(HomeReport(), 10);
   EXPECT_EQ(RunControlLoop(), kLoopQuit);
   EXPECT_THAT(desktop.cursorSets,
               ElementsAre(fake::Point{512, 512}, fake::Point{512, 512},    // speed 1

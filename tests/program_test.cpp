@@ -2,6 +2,8 @@
 // message boxes and exit codes.
 #include <gmock/gmock.h>
 
+#include <algorithm>
+
 #include "tests/support.h"
 
 using ::testing::ElementsAre;
@@ -140,7 +142,7 @@ TEST_F(Program, RemoteWhoseFirstReportHasNoAccelerometerData) {
 
 TEST_F(Program, NormalRunEndedByHome) {
   remote.Sends(ProbeReport());
-  remote.Sends(Buttons(0, kButtonB));
+  remote.Sends(Buttons(0, kButtonB), 10);
   remote.Sends(Buttons(0, 0));
   remote.Sends(HomeReport());
   EXPECT_EQ(RunProgram(), kExitOk);
@@ -199,7 +201,7 @@ TEST_F(Program, EscEndsTheRunLikeHome) {
 
 TEST_F(Program, RemoteThatGoesAwayMidRun) {
   remote.Sends(ProbeReport());
-  remote.Sends(Buttons(0, kButtonB));
+  remote.Sends(Buttons(0, kButtonB), 10);
   remote.Disappears(50);
   EXPECT_EQ(RunProgram(), kExitNoData);
   EXPECT_EQ(desktop.console, Banner() + "IR-Track NG\nWii-Remote disconnected.\n");
@@ -271,13 +273,14 @@ Report PointingAt(int mx, int my) {
 
 TEST_F(Program, CursorFollowsTheSpotTheRemotePointsAt) {
   remote.Sends(ProbeReport());
-  remote.Sends(PointingAt(512, 512));  // target (512, 512), taken at once
-  remote.Sends(PointingAt(500, 500));  // target (548, 476), a sixth of the way a pass
-  remote.Sends(PointingAt(500, 500));
-  remote.Sends(Report(0x33).Accel(0x80, 0x80, 0x9A).NoPoints());  // lost
-  remote.Sends(Report(0x33).Accel(0x80, 0x80, 0x9A).NoPoints());
-  remote.Sends(PointingAt(500, 500));  // found again
-  remote.Sends(HomeReport());
+  // A report every 10 ms, as the remote sends them.
+  remote.Sends(PointingAt(512, 512), 10);  // target (512, 512), taken at once
+  remote.Sends(PointingAt(500, 500), 10);  // target (548, 476), a sixth of the way a pass
+  remote.Sends(PointingAt(500, 500), 10);
+  remote.Sends(Report(0x33).Accel(0x80, 0x80, 0x9A).NoPoints(), 10);  // lost
+  remote.Sends(Report(0x33).Accel(0x80, 0x80, 0x9A).NoPoints(), 10);
+  remote.Sends(PointingAt(500, 500), 10);  // found again
+  remote.Sends(HomeReport(), 10);
   EXPECT_EQ(RunProgram(), kExitOk);
   // Each pass: the infrared placement, then the D-pad stage's (no D-pad held,
   // so it sets the same place again); while lost only the D-pad stage's.
@@ -288,6 +291,35 @@ TEST_F(Program, CursorFollowsTheSpotTheRemotePointsAt) {
                           fake::Point{523, 501}, fake::Point{523, 501},
                           fake::Point{527, 496}, fake::Point{527, 496}));
   EXPECT_EQ(desktop.console, Banner() + "IR-Track NG\nIR-Track Ok\n");
+}
+
+// The reports that wait when the loop begins were sent while the set-up ran,
+// in the point format the camera had before it (another program may have
+// left it in its own): their buttons act, their points are left out, and
+// pointing begins with the first report sent since.
+TEST_F(Program, PointsOfReportsFromTheSetUpAreLeftOut) {
+  remote.Sends(ProbeReport());
+  remote.Sends(PointingAt(100, 700));  // there when the loop begins
+  remote.Sends(Buttons(0, kButtonB).Point(1, 100, 700).Point(2, 100, 700));
+  remote.Sends(PointingAt(512, 512), 10);  // the first report sent since
+  remote.Sends(Buttons(0, 0).Point(1, 512, 512).Point(2, 512, 512), 10);
+  remote.Sends(HomeReport(), 10);
+  EXPECT_EQ(RunProgram(), kExitOk);
+  EXPECT_THAT(desktop.mouse, ElementsAre(LeftDown(), LeftUp()));
+  // The D-pad stage (nothing held) sets the cursor where it is on every
+  // pass; the infrared stage's first placement is the fresh target.
+  ASSERT_FALSE(desktop.cursorSets.empty());
+  for (const fake::Point& p : desktop.cursorSets) {
+    EXPECT_TRUE(p == (fake::Point{512, 512}) || p == desktop.cursorSets.front())
+        << p.x << "," << p.y;
+  }
+  EXPECT_EQ(desktop.cursorSets.back(), (fake::Point{512, 512}));
+  EXPECT_EQ(std::count(desktop.cursorSets.begin(), desktop.cursorSets.end(),
+                       fake::Point{512, 512}),
+            4)
+      << "two passes pointing, each placing and setting again";
+  // Tracking from the first pass that looks: no IR-Track line.
+  EXPECT_EQ(desktop.console, Banner());
 }
 
 }  // namespace

@@ -270,6 +270,7 @@ ReadOutcome ReadScripted(HidHandle handle, uint8_t* buffer, int32_t* resultSlot,
     std::lock_guard<std::mutex> lock(stateMutex);
     ++remote.reads;
     if (unlimited) ++remote.unlimitedReads;
+    if (timeLimitMs == 0) ++remote.lookReads;
     if (handle != fake::kFakeHandle || RemoteGone()) return kReadDeviceLost;
     if (fake::NowUs() > fake::kTimeCapUs) {
       remote.timeCapHit = true;

@@ -107,6 +107,7 @@ class ScriptedRemote {
   int closes = 0;
   int reads = 0;          // ReadReport calls
   int unlimitedReads = 0; // of them, reads without a time limit
+  int lookReads = 0;      // of them, reads that do not wait (a limit of 0)
   int readsEnded = 0;     // reads without a limit that a key, a stop request
                           // or the lost desktop ended without a report
   int reportsRead = 0;    // reads that delivered a report
