@@ -7,6 +7,9 @@
 //   silent MS           reads deliver nothing for MS milliseconds
 //   await HEX...        reads deliver nothing until the tool has written a
 //                       report that starts with these bytes
+//   idle                reads deliver nothing until one begins that may wait
+//                       (a time limit other than 0): what comes next, the
+//                       remote sent while the tool was waiting for it
 //   lost                the remote is gone: reads and writes fail from now on
 // After the last step reads deliver nothing (a remote that sits still). A read
 // that finds nothing waits in poll(), as hidapi's does, so a signal ends it
@@ -39,7 +42,7 @@ struct hid_device_ {
 namespace {
 
 struct Step {
-  enum Kind { kReport, kSilent, kAwait, kLost } kind;
+  enum Kind { kReport, kSilent, kAwait, kIdle, kLost } kind;
   std::vector<unsigned char> bytes;
   int ms = 0;
 };
@@ -93,6 +96,8 @@ void Load() {
     } else if (word == "await") {
       step.kind = Step::kAwait;
       step.bytes = ParseHex(in);
+    } else if (word == "idle") {
+      step.kind = Step::kIdle;
     } else if (word == "lost") {
       step.kind = Step::kLost;
     } else {
@@ -125,8 +130,9 @@ std::chrono::steady_clock::time_point NextDue() {
   return std::chrono::steady_clock::time_point::max();
 }
 
-// What a read finds now: >0 bytes, 0 for nothing yet, -1 for gone.
-int Take(unsigned char* data, size_t length) {
+// What a read with this time limit finds now: >0 bytes, 0 for nothing yet,
+// -1 for gone.
+int Take(unsigned char* data, size_t length, int milliseconds) {
   while (!steps.empty()) {
     Step& step = steps.front();
     if (step.kind == Step::kLost) {
@@ -141,6 +147,11 @@ int Take(unsigned char* data, size_t length) {
     }
     if (step.kind == Step::kAwait) {
       if (!Written(step.bytes)) return 0;
+      steps.pop_front();
+      continue;
+    }
+    if (step.kind == Step::kIdle) {
+      if (milliseconds == 0) return 0;
       steps.pop_front();
       continue;
     }
@@ -215,7 +226,7 @@ int hid_read_timeout(hid_device*, unsigned char* data, size_t length, int millis
     std::chrono::steady_clock::time_point due;
     {
       std::lock_guard<std::mutex> lock(mutex);
-      const int got = Take(data, length);
+      const int got = Take(data, length, milliseconds);
       if (got < 0) Log("read-error");
       if (got != 0) return got;
       due = NextDue();

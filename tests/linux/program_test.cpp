@@ -39,7 +39,9 @@ constexpr int kQuickExitMs = 3000;
 const char* const kProbeReport = "report 31 00 00 80 80 80\n";
 // The last report of the set-up; after it the control loop runs.
 const char* const kSetUpDone = "16 04 b0 00 33";
-const std::string kAwaitLoop = std::string("await ") + kSetUpDone + "\n";
+// The loop has begun and waits for the remote: its look at what waited
+// found nothing, so what comes next has points the loop takes.
+const std::string kAwaitLoop = std::string("await ") + kSetUpDone + "\nidle\n";
 // Two infrared points, both at camera (400, 600): the cursor goes to (848, 776).
 const char* const kIrAt400x600 = "33 00 00 80 80 80 90 58 90 90 58 90";
 // Both at (300, 500): target (1148, 476), smoothed from (848, 776) to (898, 726).
@@ -370,7 +372,8 @@ TEST_F(ProgramTest, WithStandardInputDevNullAQuietRunSleepsAndHomeEndsIt) {
   // A thread that spins takes every tick of the second (100 of them).
   EXPECT_LT(spent, 10) << "the tool used " << spent << " ticks of a quiet second";
   EXPECT_EQ(run.Wait(), 0);
-  EXPECT_EQ(run.WaitsAfterSetUp(), std::vector<std::string>{"wait 2147483647"});
+  // A look at what waited, then one read that waits.
+  EXPECT_EQ(run.WaitsAfterSetUp(), (std::vector<std::string>{"wait 0", "wait 2147483647"}));
   run.ExpectRemoteShutDown();
 }
 
@@ -507,8 +510,9 @@ TEST_F(ProgramOnTerminalTest, EscEndsTheRunAndArrowKeysDoNot) {
   run.ExpectRemoteShutDown();
 }
 
-// A quiet remote: after the set-up the tool makes one read, which waits
-// without a time limit (hidapi's longest), and Esc ends it.
+// A quiet remote: after the set-up the tool looks at what waited, then makes
+// one read, which waits without a time limit (hidapi's longest), and Esc ends
+// it.
 TEST_F(ProgramOnTerminalTest, WhileTheRemoteIsQuietOneReadWaitsUntilEsc) {
   ToolRun run;
   run.Start(std::string(kProbeReport) + kAwaitLoop, Display(), slave);
@@ -517,7 +521,7 @@ TEST_F(ProgramOnTerminalTest, WhileTheRemoteIsQuietOneReadWaitsUntilEsc) {
   ASSERT_TRUE(run.Running());
   Type("\x1b");
   EXPECT_EQ(run.Wait(kQuickExitMs), 0) << "Esc did not end the wait";
-  EXPECT_EQ(run.WaitsAfterSetUp(), std::vector<std::string>{"wait 2147483647"});
+  EXPECT_EQ(run.WaitsAfterSetUp(), (std::vector<std::string>{"wait 0", "wait 2147483647"}));
   run.ExpectRemoteShutDown();
 }
 
