@@ -29,13 +29,14 @@ end_case
 # and closing the infrared one sets the remote's camera up the driver's way
 # and switches it off again. The whole normal scenario, its clock started
 # with the tool (the driver opens the remote as soon as it binds it) once
-# the devices' hotplug is over, every step 1.5 s later: the tool starts
-# slowly in these sessions, and a remote that points before the tool's
-# camera set-up is over sends points in the format the driver left the
-# camera in (see docs/desktops.md).
+# the devices' hotplug is over, with the remote pointing at the first target
+# from the start: the reports sent while the tool's camera set-up runs carry
+# points in the format the driver left the camera in, and they wait when the
+# loop begins, which must leave their points out (the first placement is the
+# first target's pixel).
 begin_case $session-driver
-awk '$1 ~ /^[0-9]+$/ { $1 += 1500 } { print }' $D/scenarios/normal.scn > $W/driver-late.scn
-start_remote $W/driver-late.scn --bluetooth --clock-on-signal
+sed 's/^0 *no-points.*/0    point 420 450/' $D/scenarios/normal.scn > $W/driver-pointing.scn
+start_remote $W/driver-pointing.scn --bluetooth --clock-on-signal
 grep -h . /sys/class/hidraw/hidraw*/device/input/input*/name 2>/dev/null | sed "s/^/$name devices| /"
 udevadm settle --timeout=30
 sleep 2
