@@ -4,7 +4,10 @@
 // reads, and the stand-in notes when each one was handed to the read.
 //
 // BENCH_HID_RATE   reports per second once the set-up is done; 0: every read
-//                  gets the next report at once. Default 100.
+//                  gets the next report at once, from the loop's first read
+//                  that may wait on (none was sent during the set-up, so the
+//                  loop's look at what waits at its start finds none).
+//                  Default 100.
 // BENCH_HID_COUNT  how many reports to stream; then Home once, then nothing.
 //                  0 (the default): the remote sends nothing after the probe,
 //                  not even Home.
@@ -57,6 +60,7 @@ long long wokenNs, leaveNs;
 bool setupDone = false;
 long sent = 0;          // stream reports handed over
 bool homeSent = false;
+bool streaming = false;  // at full speed: the loop has begun to wait
 long long* handedNs = nullptr;  // one per stream report
 
 long long NowNs() {
@@ -180,8 +184,13 @@ int hid_read_timeout(hid_device*, unsigned char* data, size_t length, int millis
         if (std::FILE* f = std::fopen(reading, "w")) std::fclose(f);
       }
     }
-    if (sent < count) {
-      due = rate > 0 ? setupDoneNs + sent * 1000000000LL / rate : start;
+    if (milliseconds != 0) streaming = true;
+    if (sent < count && rate == 0 && !streaming) {
+      due = -1;  // full speed starts with the loop's first wait
+    } else if (sent < count) {
+      // The first report comes one period after the set-up's last write, so
+      // none waits when the loop begins.
+      due = rate > 0 ? setupDoneNs + (sent + 1) * 1000000000LL / rate : start;
     } else if (count > 0 && !homeSent) {
       due = start;
     } else {

@@ -118,7 +118,9 @@ void ReleaseButtons(ButtonState* s) {
 // point format the camera had before (another party, the kernel's driver
 // among them, may have left it in its own). The loop reads them without a
 // wait and leaves their points out until the first read finds nothing
-// waiting; from then on every report is one the remote sent since.
+// waiting; from then on every report is one the remote sent since. No queue
+// holds more than kQueuedReportsMax reports, so a remote that never lets a
+// read find nothing waiting has its points taken after that many.
 
 // The signs that came and are not answered yet, as bits: the loop asks on
 // every pass whether any is there, and one test answers it.
@@ -128,12 +130,16 @@ constexpr uint8_t kSignOtherMode = 0x04;  // a data report of another mode, and 
 constexpr uint8_t kSignQueued = 0x08;     // reports of the set-up's time may still wait
 constexpr uint8_t kCameraSigns = kSignCamera | kSignOtherMode;
 constexpr uint8_t kSelectionSigns = kSignStatus | kCameraSigns;
+// The most reports that wait for a reader: the kernel's hidraw keeps 64 for
+// each, Windows' HID class driver 32 unless told otherwise.
+constexpr int kQueuedReportsMax = 64;
 
 struct ModeKeeper {
   uint8_t signs;       // kSign... bits
   bool selected;       // the loop has sent something itself
   int64_t lastCount;   // counter at the loop's last sending, or at its start
   int64_t trustCount;  // counter from which points are trusted again; 0: no hold
+  int queuedReports;   // reports read while kSignQueued was set
 };
 
 void NoteReport(ModeKeeper* k) {
@@ -188,7 +194,12 @@ void KeepReportMode(ModeKeeper* k) {
 
 // The counter is read only while a hold runs, not on every pass.
 bool PointsTrusted(ModeKeeper* k) {
-  if (k->signs & (kCameraSigns | kSignQueued)) return false;
+  if (k->signs & (kCameraSigns | kSignQueued)) {
+    if ((k->signs & kSignQueued) && ++k->queuedReports >= kQueuedReportsMax) {
+      k->signs &= static_cast<uint8_t>(~kSignQueued);
+    }
+    return false;
+  }
   if (k->trustCount == 0) return true;
   if (platform::QueryCounter() < k->trustCount) return false;
   k->trustCount = 0;
@@ -212,7 +223,7 @@ int ModeWaitMs(const ModeKeeper* k) {
 LoopEnd RunPasses(ButtonState* s) {
   IrPointingState irState = InitialIrPointingState();
   DpadMotionState dpadState = InitialDpadMotionState();
-  ModeKeeper keeper = {kSignQueued, false, platform::QueryCounter(), 0};
+  ModeKeeper keeper = {kSignQueued, false, platform::QueryCounter(), 0, 0};
   for (;;) {
     if (platform::KeyWaiting() && platform::ReadKey() == platform::kKeyEsc) {
       return kLoopQuit;

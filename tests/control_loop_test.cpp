@@ -2,6 +2,8 @@
 // the remote sends nothing.
 #include <gmock/gmock.h>
 
+#include <algorithm>
+
 #include "pointer/control_loop.h"
 #include "tests/support.h"
 
@@ -536,6 +538,23 @@ TEST_F(ModeKept, TheDriverOpeningAndClosingItsInfraredDeviceDoesNotEndThePointin
   EXPECT_EQ(desktop.cursorSets.back(), (fake::Point{248, 471}));
   // No pause of the loop: the run took just as long as the remote's script.
   EXPECT_LT(fake::NowUs(), 1400000);
+}
+
+// A remote whose reports are all there at once, as if the loop could never
+// catch up: the points of the first 64 (more than any queue holds) are left
+// out, the next ones are taken.
+TEST_F(ModeKept, PointsAreTakenAfterAQueuesWorthOfWaitingReports) {
+  for (int i = 0; i < 70; ++i) {
+    remote.Sends(Report(0x33).Accel(0x80, 0x80, 0x9A).Point(1, 452, 512).Point(2, 572, 512));
+  }
+  remote.Sends(HomeReport());
+  RunControlLoop();
+  EXPECT_EQ(remote.lookReads, 64) << "the loop looked without a wait until it took the points";
+  // Each pass that looks at the points places the cursor and the D-pad stage
+  // sets it where it is: the last 6 of the 70.
+  EXPECT_EQ(std::count(desktop.cursorSets.begin(), desktop.cursorSets.end(),
+                       fake::Point{512, 512}),
+            12);
 }
 
 TEST_F(ModeKept, NothingIsSentWhileNothingChanged) {
