@@ -13,7 +13,9 @@
 #
 # The machine: QEMU without KVM (TCG), its guest time counted in instructions
 # (-icount shift=0,sleep=off: a host stall does not move the guest's clock,
-# and the guest's idle waits take no host time), one CPU, 3 GB, a virtio-vga
+# and the guest's idle waits take no host time; a wait for the host's disk or
+# 9p does move it, which is why guest/run.sh has everything the session and
+# the cases read in memory before they start), one CPU, 3 GB, a virtio-vga
 # DRM device with two monitors of different sizes: 1280x800 and, right of it,
 # 1024x768. QEMU enables only the first without a display window, so the
 # kernel forces the second on; without EDID (edid=off) the kernel's driver

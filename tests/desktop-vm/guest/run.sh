@@ -5,16 +5,38 @@
 # case learnt, between "@@ begin SESSION" and "@@ end", which check.sh reads on
 # the host.
 #
-# It waits for the compositor, then starts the watchers that every case reads:
-# libinput's debug-events (the input devices as every compositor reads them),
-# desktop-watch (a Wayland client with a fullscreen window on each monitor)
-# and desktop-key (a keyboard whose taps mark the end of a case, see
+# Nothing that the session and the cases run may wait for the host. The
+# guest's clock counts instructions (-icount shift=0,sleep=off): when every
+# program of the guest waits, the clock jumps at once to the next timer. A
+# program that waits for a read of the host (the disk, or 9p) lets the clock
+# run through every timer of the guest until the host answers, which on a
+# loaded host is minutes of the guest's time (see docs/desktops.md). So,
+# before the session starts, this script moves itself, the cases and the
+# binaries from 9p into memory (a tmpfs at /run/desk, its copy of the share
+# bound over /opt/desk), keeps its work files, its output and the session's
+# user's home there (/opt/out gets copies), and reads the system's files into
+# the page cache; only then does session.sh start the compositor. end_case
+# prints the disk's reads during the case ("CASE disk| N reads"), which stay
+# 0.
+#
+# Then it waits for the compositor and starts the watchers that every case
+# reads: libinput's debug-events (the input devices as every compositor reads
+# them), desktop-watch (a Wayland client with a fullscreen window on each
+# monitor) and desktop-key (a keyboard whose taps mark the end of a case, see
 # sync_desktop); GNOME: waits until the start-up overview is hidden; KDE:
 # loads kwinpos.js (KWin's own view of the pointer). Then it sources each
 # group of cases, /opt/desk/cases/*.sh (tests/desktop-vm/cases/), in the
 # order of their names, with the helpers below at hand.
 set -u
-D=/opt/desk O=/opt/out W=/var/tmp
+D=/opt/desk O=/opt/out W=/run/desk
+if [ -z "${DESK_IN_MEMORY:-}" ]; then
+  # The start from 9p: the share into memory, and this script again from there.
+  mkdir -p $W
+  mount -t tmpfs -o mode=1777 desk $W && mkdir $W/share && cp -a $D/. $W/share/ &&
+    mount --bind $W/share $D
+  DESK_IN_MEMORY=1 exec $D/run.sh
+fi
+exec > $W/run.log 2>&1
 export PATH=$D/bin:$PATH
 session=$(sed -n 's/.*desk\.session=\([^ ]*\).*/\1/p' /proc/cmdline)
 xdg=/run/user/1000
@@ -51,6 +73,9 @@ sync_desktop() {
   sleep 0.5
 }
 
+# disk_reads: the reads the VM's disk has completed since boot.
+disk_reads() { read -r n _ < /sys/block/vda/stat; echo $n; }
+
 # begin_case NAME: where the watchers' files stand when the case begins.
 begin_case() {
   name=$1
@@ -58,6 +83,7 @@ begin_case() {
   watch_at=$(wc -l < $W/watch.log)
   libinput_at=$(wc -l < $W/libinput.log)
   session_at=$(wc -l < $W/session.log)
+  reads_at=$(disk_reads)
   remote= code=
 }
 
@@ -102,7 +128,8 @@ run_tool() {
 # remote, and prints what the case learnt: the tool's console, the remote's
 # log, the watchers' lines since begin_case (watch: desktop-watch;
 # libinput: debug-events; compositor: the compositor's own view of the
-# pointer), the files $W/NAME.WHAT named, and the tool's exit code.
+# pointer), the files $W/NAME.WHAT named, the tool's exit code, and the
+# reads of the VM's disk since begin_case.
 end_case() {
   local what i=0
   sync_desktop
@@ -121,25 +148,50 @@ end_case() {
     sed -n 's/.* deskpos [0-9.]* pointer \([0-9]* [0-9]* [0-9]*\)$/\1/p; s/.* kwinpos \([-0-9]* [-0-9]*\)$/\1/p' |
     sed "s/^/$name compositor| /"
   echo "$name exit| $code"
+  echo "$name disk| $(($(disk_reads) - reads_at)) reads"
 }
 
 echo "@@ begin $session"
 echo "@@ kernel $(uname -r), $(nproc) CPU"
+[ "$(stat -f -c %T $D)" = tmpfs ] || echo "@@ $D was not moved into memory"
+# The logs, copied out as they grow (a VM stopped by its time limit still
+# tells): this script's, the session's, the watchers', and each case's files.
+# At the lowest priority: its writes over 9p end when the host lets them.
+mkdir -p $O/live
+( while sleep 10; do
+    cp $W/run.log $O/run.log
+    cp $W/session.log $O/session.log 2>/dev/null
+    cp $W/*.log $W/*.remote $W/*.console $O/live/ 2>/dev/null
+    ps -eo pid,user,ni,pcpu,time,comm --sort=-time | head -n 15 > $O/live/ps.txt
+  done ) &
+copier=$!
+renice -n 19 -p $copier >/dev/null
+# Every file of the system that the session or a case may read, read once,
+# so that the page cache holds it: about 1 GB of the image's 1.9 (the
+# kernel's modules other than the HID and input drivers, the firmware,
+# documentation, translations and apt's lists are left out).
+modules=/usr/lib/modules/$(uname -r)
+before=$(disk_reads)
+{ find / -xdev \( -path $modules -o -path /usr/lib/firmware -o -path /usr/share/doc -o -path /usr/share/man \
+      -o -path /usr/share/help -o -path /usr/share/locale -o -path /var/lib/apt -o -path /var/cache/apt \
+      -o -path /boot \) -prune -o -type f -print0
+  find $modules -maxdepth 1 -type f -print0
+  find $modules/kernel/drivers/hid $modules/kernel/drivers/input -type f -print0; } | xargs -0 cat > /dev/null
+echo "@@ preload: $(($(disk_reads) - before)) reads of the disk; memory: $(free -m | awk '$1 == "Mem:" { print $2 " MB, " $3 " used, " $6 " cache" }')"
+# The session's user's home in memory too: the compositors save their
+# settings there, KWin with fsync, which waits for the host's disk.
+mkdir $W/home
+cp -a /home/tester/. $W/home/
+chown tester:tester $W/home
+mount --bind $W/home /home/tester
+# session.sh starts the compositor now.
+touch $W/ready
 # The tool's udev rules and the virtual remote's (a USB-bus device, which the
 # tool's rule for Bluetooth does not name), as the package installs them.
 cp $D/rules/*.rules /etc/udev/rules.d/
 udevadm control --reload
 udevadm trigger --action=change --subsystem-match=misc --sysname-match=uinput
 udevadm settle --timeout=30
-# The logs, copied out as they grow (a VM stopped by its time limit still
-# tells): the session's, the watchers', and each case's files.
-mkdir -p $O/live
-( while sleep 10; do
-    cp $W/session.log $O/session.log 2>/dev/null
-    cp $W/*.log $W/*.remote $W/*.console $O/live/ 2>/dev/null
-    ps -eo pid,user,ni,pcpu,time,comm --sort=-time | head -n 15 > $O/live/ps.txt
-  done ) &
-copier=$!
 
 i=0
 while [ ! -S $xdg/wayland-0 ] && [ $i -lt 600 ]; do
@@ -194,3 +246,4 @@ kill $copier
 cp $W/session.log $O/session.log 2>/dev/null
 journalctl -b --no-pager > $O/journal.txt 2>&1
 echo "@@ end at $(up)"
+cp $W/run.log $O/run.log

@@ -3,12 +3,16 @@
 # (autologin), so that logind has made an active session on seat0 and hands
 # the compositor its DRM and input devices. Which compositor: the kernel
 # command line's desk.session= (gnome: GNOME Shell; kde: KWin). Its output
-# goes to /var/tmp/session.log, which run.sh reads (the compositor's own view
+# goes to /run/desk/session.log, which run.sh reads (the compositor's own view
 # of the pointer is logged there). The compositor is not exec'ed: once it
 # ends, the login stays, so getty does not log in again.
-W=/var/tmp
+W=/run/desk
 export W
 session=$(sed -n 's/.*desk\.session=\([^ ]*\).*/\1/p' /proc/cmdline)
+# run.sh reads the system's files into memory first (see there); the
+# session starts once it is done (and the home it reads is the one in memory).
+while [ ! -e $W/ready ]; do sleep 0.5; done
+cd "$HOME"
 exec >>$W/session.log 2>&1
 echo "session $session on $(tty), XDG_SESSION_ID=${XDG_SESSION_ID:-} XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-}"
 export XDG_SESSION_TYPE=wayland
