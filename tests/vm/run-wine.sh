@@ -20,7 +20,8 @@ rm -rf "$vm"
 mkdir -p "$vm"
 cp -a "$TOP/tests/vm/." "$vm/"
 find "$vm/cases" -type f ! -name '50-wine.*' -delete
-. "$vm/cases/50-wine.prepare" || exit 1
+# repeat.sh sources the group's preparation, with this checkout's scripts.
+export TOP
 # The kernel package the VM step keeps, when it is there.
 if [ -d "$BUILD/vm/cache" ]; then
   mkdir -p "$BUILD/vm-wine-boots/vm"
