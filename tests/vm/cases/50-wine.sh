@@ -69,8 +69,9 @@ wine_env() {
 # box (seen in the relay trace of MessageBoxA) is ended by the helper, as a
 # user ends it with OK. Prints, besides the usual: NAME.times, NAME.relay
 # (the counts of SetCursorPos and SendInput calls, the MessageBoxA calls),
-# NAME.mouse (the helper's mouse lines), NAME.box (what the helper read in
-# the box) and NAME.winelog (Wine's last words other than the relay trace).
+# NAME.mouse (the helper's mouse lines), NAME.helper (only when the helper
+# did not get to listen: why), NAME.box (what the helper read in the box) and
+# NAME.winelog (Wine's last words other than the relay trace).
 wine_case() {
   if [ $# -gt 1 ]; then
     wname=$1 wscn=$2
@@ -94,7 +95,8 @@ wine_case() {
   if [ $box = 1 ]; then
     wine_env -all /usr/lib/wine/wine64 "$WINE_VM_WATCH" box </dev/null >/tmp/$name.box 2>&1
   elif [ -n "$remote" ] && kill -0 $tool 2>/dev/null; then
-    wine_env -all /usr/lib/wine/wine64 "$WINE_VM_WATCH" mouse </dev/null >/tmp/$name.mouse 2>&1 &
+    wine_env fixme-all /usr/lib/wine/wine64 "$WINE_VM_WATCH" mouse </dev/null \
+      >/tmp/$name.mouse 2>/tmp/$name.helper-log &
     watch=$!
     i=0
     while ! grep -q '^ready' /tmp/$name.mouse 2>/dev/null && kill -0 $watch 2>/dev/null &&
@@ -102,6 +104,18 @@ wine_case() {
       sleep 0.1
       i=$((i + 1))
     done
+    # A helper that is not listening says why (its exit code, Wine's errors,
+    # the kernel's last words).
+    if ! grep -q '^ready' /tmp/$name.mouse 2>/dev/null; then
+      if kill -0 $watch 2>/dev/null; then
+        echo "not ready after $(between "$t1" "$(uptime_s)") s"
+      else
+        wait $watch
+        echo "ended with exit code $? before it was ready, $(between "$t1" "$(uptime_s)") s after its start"
+        watch=
+      fi >/tmp/$name.helper
+      { tail -n 20 /tmp/$name.helper-log; dmesg | tail -n 5; } >>/tmp/$name.helper
+    fi
     kill -USR1 $remote
   fi
   t2=$(uptime_s)
@@ -116,7 +130,7 @@ wine_case() {
   grep -a -v ':relay:\|:Call \|:Ret \|:Starting thread proc' /tmp/$name.wine | tail -n 20 >/tmp/$name.winelog
   wine_env -all /usr/lib/wine/wineserver64 -k 2>/dev/null
   [ -n "$watch" ] && wait $watch
-  end_case times relay mouse box winelog
+  end_case times relay mouse helper box winelog
 }
 
 case_begins wine-setup
