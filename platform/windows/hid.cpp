@@ -20,6 +20,7 @@ namespace platform {
 
 using windows_hid::kMaxTransfer;
 
+static_assert(windows_hid::kErrorAccessDenied == ERROR_ACCESS_DENIED, "");
 static_assert(windows_hid::kErrorInvalidHandle == ERROR_INVALID_HANDLE, "");
 static_assert(windows_hid::kErrorNotReady == ERROR_NOT_READY, "");
 static_assert(windows_hid::kErrorDeviceNotConnected == ERROR_DEVICE_NOT_CONNECTED, "");

@@ -23,6 +23,7 @@ int FillOutputTransfer(const uint8_t* buffer, int capsOutputLength,
 
 bool ReadFailureMeansLost(uint32_t error, int failuresInRow) {
   switch (error) {
+    case kErrorAccessDenied:
     case kErrorInvalidHandle:
     case kErrorNotReady:
     case kErrorDeviceNotConnected:

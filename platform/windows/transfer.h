@@ -29,6 +29,14 @@ int FillOutputTransfer(const uint8_t* buffer, int capsOutputLength,
 
 // Win32 error numbers that the read rules look at (checked against the
 // system's own values where the Windows headers are at hand).
+//
+// A read on a handle that was opened for reading and has read before cannot
+// be refused for want of access: ERROR_ACCESS_DENIED there is how the system
+// passes on STATUS_DELETE_PENDING, which a driver gives for a device whose
+// removal is under way. Wine's HID stack answers every read on a removed
+// remote so; Windows' gives ERROR_DEVICE_NOT_CONNECTED, or the same
+// ERROR_ACCESS_DENIED once the removal has reached the device object.
+constexpr uint32_t kErrorAccessDenied = 5;
 constexpr uint32_t kErrorInvalidHandle = 6;
 constexpr uint32_t kErrorNotReady = 21;
 constexpr uint32_t kErrorDeviceNotConnected = 1167;

@@ -5,7 +5,8 @@
 #   repeat.sh [--load] N BUILD OUT
 # BUILD is a build folder with the tool and tools/ built; the binaries are
 # copied to OUT first, so that a rebuild meanwhile does not change what the
-# boots run. Each boot's console is kept as OUT/console-K.log and its check
+# boots run. A group's cases/NAME.prepare is sourced first, as the VM step
+# does. Each boot's console is kept as OUT/console-K.log and its check
 # as OUT/check-K.txt. --load keeps both host cores busy with a busy loop each
 # (niced like the VM, so they compete with it) for the whole run. The last
 # line reads "boots: P passed, F failed". Exit status: 0 when every boot
@@ -19,6 +20,14 @@ if [ "${1:-}" = --load ]; then
 fi
 [ $# -eq 3 ] || { echo "usage: repeat.sh [--load] N BUILD OUT" >&2; exit 2; }
 count=$1 build=$2 out=$3
+# What a group of cases needs built on this machine first (the Wine group's
+# 32-bit program and prefix), as the VM step prepares it.
+for f in "$here"/cases/*.prepare; do
+  [ -e "$f" ] || continue
+  [ -n "${WINDOWS32_OPTIONS+set}" ] || . "${TOP:-$here/../..}/scripts/lib.sh"
+  BUILD=$(cd "$build" && pwd)
+  . "$f" </dev/null || echo "cannot prepare $(basename "$f"): its cases will fail" >&2
+done
 mkdir -p "$out/bin/tools"
 cp "$build/trevanquill" "$out/bin/"
 for t in virtual-remote pointer-observer input-reader nudge-mouse; do

@@ -8,12 +8,16 @@
 //                     with text), ends it as its OK button does, exits 0;
 //                     prints "no box" and exits 1 when none came.
 //   wine-watch mouse  prints the clicks and wheel turns that reach the
-//                     system's input, as a low-level mouse hook sees them, one
+//                     system's input, as a raw input listener sees them, one
 //                     line each: "left-down", "left-up", "right-down",
-//                     "right-up", "wheel N" (N signed, 120 a notch), with
-//                     " (not injected)" after input that no program made
-//                     through SendInput. Prints "ready" once the hook is in
-//                     place, and runs until it is ended.
+//                     "right-up", "wheel N" (N signed, 120 a notch). Prints
+//                     "ready" once it listens, and runs until it is ended.
+//
+// The listener takes raw input (WM_INPUT, RIDEV_INPUTSINK), which the system
+// posts to it: a program's SendInput does not wait for it. A low-level mouse
+// hook (WH_MOUSE_LL) would see the same input, but the system hands each
+// event to the hook's thread and makes SendInput wait for its answer, so
+// every click and wheel turn of the program would wait for this process.
 #include <windows.h>
 
 #include <cstdio>
@@ -70,37 +74,65 @@ int EndMessageBox() {
   return 1;
 }
 
-LRESULT CALLBACK MouseHook(int code, WPARAM message, LPARAM param) {
-  if (code == HC_ACTION) {
-    const MSLLHOOKSTRUCT* m = reinterpret_cast<const MSLLHOOKSTRUCT*>(param);
-    const char* how = (m->flags & LLMHF_INJECTED) ? "" : " (not injected)";
-    switch (message) {
-      case WM_LBUTTONDOWN: std::printf("left-down%s\n", how); break;
-      case WM_LBUTTONUP: std::printf("left-up%s\n", how); break;
-      case WM_RBUTTONDOWN: std::printf("right-down%s\n", how); break;
-      case WM_RBUTTONUP: std::printf("right-up%s\n", how); break;
-      case WM_MOUSEWHEEL:
-        std::printf("wheel %d%s\n", static_cast<short>(HIWORD(m->mouseData)), how);
-        break;
-      default: break;  // moves: the X server shows where the cursor went
+// The raw input's button bits and the lines they give, in the order in which
+// one report's bits are printed.
+struct ButtonLine {
+  USHORT flag;
+  const char* line;
+};
+constexpr ButtonLine kButtonLines[] = {
+    {RI_MOUSE_LEFT_BUTTON_DOWN, "left-down"},
+    {RI_MOUSE_LEFT_BUTTON_UP, "left-up"},
+    {RI_MOUSE_RIGHT_BUTTON_DOWN, "right-down"},
+    {RI_MOUSE_RIGHT_BUTTON_UP, "right-up"},
+};
+
+LRESULT CALLBACK ListenerProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_INPUT) {
+    RAWINPUT input;
+    UINT size = sizeof input;
+    if (GetRawInputData(reinterpret_cast<HRAWINPUT>(lparam), RID_INPUT, &input, &size,
+                        sizeof(RAWINPUTHEADER)) != static_cast<UINT>(-1) &&
+        input.header.dwType == RIM_TYPEMOUSE) {
+      const USHORT flags = input.data.mouse.usButtonFlags;
+      for (const ButtonLine& b : kButtonLines) {
+        if (flags & b.flag) std::printf("%s\n", b.line);
+      }
+      if (flags & RI_MOUSE_WHEEL) {
+        std::printf("wheel %d\n", static_cast<short>(input.data.mouse.usButtonData));
+      }
+      // Moves: the X server shows where the cursor went.
+      std::fflush(stdout);
     }
-    std::fflush(stdout);
   }
-  return CallNextHookEx(nullptr, code, message, param);
+  return DefWindowProcA(window, message, wparam, lparam);
 }
 
 int WatchMouse() {
-  HHOOK hook = SetWindowsHookExA(WH_MOUSE_LL, MouseHook, GetModuleHandleA(nullptr), 0);
-  if (!hook) {
-    std::printf("no hook: error %lu\n", GetLastError());
+  WNDCLASSA windowClass;
+  std::memset(&windowClass, 0, sizeof windowClass);
+  windowClass.lpfnWndProc = ListenerProc;
+  windowClass.hInstance = GetModuleHandleA(nullptr);
+  windowClass.lpszClassName = "wine-watch";
+  // A message-only window: nothing on the screen, but it takes raw input.
+  HWND window = RegisterClassA(&windowClass)
+                    ? CreateWindowExA(0, windowClass.lpszClassName, "", 0, 0, 0, 0, 0,
+                                      HWND_MESSAGE, nullptr, windowClass.hInstance, nullptr)
+                    : nullptr;
+  if (!window) {
+    std::printf("no window: error %lu\n", GetLastError());
+    return 1;
+  }
+  // The generic desktop page's mouse, also while another window has the focus.
+  RAWINPUTDEVICE device = {0x01, 0x02, RIDEV_INPUTSINK, window};
+  if (!RegisterRawInputDevices(&device, 1, sizeof device)) {
+    std::printf("no raw input: error %lu\n", GetLastError());
     return 1;
   }
   std::printf("ready\n");
   std::fflush(stdout);
-  // The hook is called in this thread, through its message loop.
   MSG msg;
   while (GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
-  UnhookWindowsHookEx(hook);
   return 0;
 }
 

@@ -17,11 +17,12 @@
 wroot=/wine-root
 
 uptime_s() { cut -d' ' -f1 /proc/uptime; }
-since() { echo "$(uptime_s) $1" | awk '{ printf "%.1f", $1 - $2 }'; }
+# between T0 T1: the seconds from T0 to T1, with one decimal.
+between() { echo "$1 $2" | awk '{ printf "%.1f", $2 - $1 }'; }
 
 wine_mount() {
   [ -n "$WINE_VM_EXE" ] || {
-    echo "/etc/wine-vm.conf names no program (tests/vm/wine/50-wine.prepare did not run)"
+    echo "/etc/wine-vm.conf names no program (tests/vm/cases/50-wine.prepare did not run)"
     return 1
   }
   mkdir -p /host /wine-rw $wroot /dev/shm
@@ -39,11 +40,22 @@ wine_mount() {
 
 # wine_env WINEDEBUG COMMAND...: COMMAND chrooted in the build machine's root
 # with Wine's environment, for at most 300 s.
+#
+# No process of Wine may wait for the 9p share while the remote plays: the
+# guest's clock runs on while the VM waits for this machine to answer (it
+# jumps from one timer to the next while the guest is idle), so a request
+# that this machine answers late under load stands the waiting process still
+# for as long in guest time as the remote takes to send tens of reports. The
+# wineserver, which every Wine process waits for, asks the time zone of the
+# C library about once a second; without TZ the library looks at
+# /etc/localtime each time, a symbolic link on the share, and so the server
+# waited for a 9p request about once a second. TZ names the zone itself (UTC,
+# what the build machine's link gives), and the library reads no file.
 wine_env() {
   wdebug=$1
   shift
   timeout 300 chroot $wroot /usr/bin/env -i PATH=/usr/bin:/bin HOME=/root USER=root DISPLAY=:0 \
-    WINEPREFIX="$WINE_VM_PREFIX" WINEDLLPATH="$WINE_VM_DLLS" WINEDLLOVERRIDES="mscoree,mshtml=" \
+    TZ=UTC0 WINEPREFIX="$WINE_VM_PREFIX" WINEDLLPATH="$WINE_VM_DLLS" WINEDLLOVERRIDES="mscoree,mshtml=" \
     WINEDEBUG="$wdebug" WINELOADER=/usr/lib/wine/wine64 "$@"
 }
 
@@ -51,12 +63,15 @@ wine_env() {
 # against a remote that plays SCENARIO (started with the options given), or
 # against no remote. Once the program has printed its banner, the helper
 # starts to print the clicks and wheel turns inside Wine (SendInput's input
-# never reaches the X server), and then the remote's clock starts. A message
+# never reaches the X server), and then the remote's clock starts. The helper
+# listens to raw input, which the system posts to it: the program's SendInput
+# never waits for it (see tools/wine-watch). A message
 # box (seen in the relay trace of MessageBoxA) is ended by the helper, as a
 # user ends it with OK. Prints, besides the usual: NAME.times, NAME.relay
 # (the counts of SetCursorPos and SendInput calls, the MessageBoxA calls),
-# NAME.mouse (the helper's mouse lines), NAME.box (what the helper read in
-# the box) and NAME.winelog (Wine's last words other than the relay trace).
+# NAME.mouse (the helper's mouse lines), NAME.helper (only when the helper
+# did not get to listen: why), NAME.box (what the helper read in the box) and
+# NAME.winelog (Wine's last words other than the relay trace).
 wine_case() {
   if [ $# -gt 1 ]; then
     wname=$1 wscn=$2
@@ -80,7 +95,8 @@ wine_case() {
   if [ $box = 1 ]; then
     wine_env -all /usr/lib/wine/wine64 "$WINE_VM_WATCH" box </dev/null >/tmp/$name.box 2>&1
   elif [ -n "$remote" ] && kill -0 $tool 2>/dev/null; then
-    wine_env -all /usr/lib/wine/wine64 "$WINE_VM_WATCH" mouse </dev/null >/tmp/$name.mouse 2>&1 &
+    wine_env fixme-all /usr/lib/wine/wine64 "$WINE_VM_WATCH" mouse </dev/null \
+      >/tmp/$name.mouse 2>/tmp/$name.helper-log &
     watch=$!
     i=0
     while ! grep -q '^ready' /tmp/$name.mouse 2>/dev/null && kill -0 $watch 2>/dev/null &&
@@ -88,11 +104,24 @@ wine_case() {
       sleep 0.1
       i=$((i + 1))
     done
+    # A helper that is not listening says why (its exit code, Wine's errors,
+    # the kernel's last words).
+    if ! grep -q '^ready' /tmp/$name.mouse 2>/dev/null; then
+      if kill -0 $watch 2>/dev/null; then
+        echo "not ready after $(between "$t1" "$(uptime_s)") s"
+      else
+        wait $watch
+        echo "ended with exit code $? before it was ready, $(between "$t1" "$(uptime_s)") s after its start"
+        watch=
+      fi >/tmp/$name.helper
+      { tail -n 20 /tmp/$name.helper-log; dmesg | tail -n 5; } >>/tmp/$name.helper
+    fi
     kill -USR1 $remote
   fi
   t2=$(uptime_s)
   wait_tool
-  echo "start to banner or message: $(since "$t0") s; helper: $(since "$t1") s; then to the end: $(since "$t2") s" >/tmp/$name.times
+  t3=$(uptime_s)
+  echo "start to banner or message: $(between "$t0" "$t1") s; helper: $(between "$t1" "$t2") s; then to the end: $(between "$t2" "$t3") s" >/tmp/$name.times
   {
     echo "SetCursorPos calls: $(grep -c 'Call user32\.SetCursorPos' /tmp/$name.wine)"
     echo "SendInput calls: $(grep -c 'Call user32\.SendInput' /tmp/$name.wine)"
@@ -101,7 +130,7 @@ wine_case() {
   grep -a -v ':relay:\|:Call \|:Ret \|:Starting thread proc' /tmp/$name.wine | tail -n 20 >/tmp/$name.winelog
   wine_env -all /usr/lib/wine/wineserver64 -k 2>/dev/null
   [ -n "$watch" ] && wait $watch
-  end_case times relay mouse box winelog
+  end_case times relay mouse helper box winelog
 }
 
 case_begins wine-setup
