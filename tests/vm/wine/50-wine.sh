@@ -22,7 +22,7 @@ between() { echo "$1 $2" | awk '{ printf "%.1f", $2 - $1 }'; }
 
 wine_mount() {
   [ -n "$WINE_VM_EXE" ] || {
-    echo "/etc/wine-vm.conf names no program (tests/vm/cases/50-wine.prepare did not run)"
+    echo "/etc/wine-vm.conf names no program (tests/vm/wine/50-wine.prepare did not run)"
     return 1
   }
   mkdir -p /host /wine-rw $wroot /dev/shm
