@@ -160,3 +160,34 @@ windows_check_exe() {
   done
   return $bad
 }
+
+# Both host cores kept busy with a busy loop each (niced like the VMs, so that
+# they compete with them) until the script ends, for runs under load.
+HOST_LOADERS=()
+stop_host_load() {
+  local p
+  for p in ${HOST_LOADERS[@]+"${HOST_LOADERS[@]}"}; do kill "$p" 2>/dev/null; done
+  for p in ${HOST_LOADERS[@]+"${HOST_LOADERS[@]}"}; do wait "$p" 2>/dev/null; done
+  HOST_LOADERS=()
+}
+load_host_cores() {
+  trap stop_host_load EXIT
+  local _
+  for _ in 1 2; do
+    nice -n 10 sh -c 'while :; do :; done' &
+    HOST_LOADERS+=($!)
+  done
+}
+host_loadavg() { cut -d' ' -f1-3 /proc/loadavg; }
+
+# tally_boot RC: a boot of a repeat script counted as passed (RC 0) or
+# failed, in $passed and $failed, and named in $verdict.
+tally_boot() {
+  if [ "$1" -eq 0 ]; then
+    passed=$((passed + 1))
+    verdict=PASS
+  else
+    failed=$((failed + 1))
+    verdict=FAIL
+  fi
+}

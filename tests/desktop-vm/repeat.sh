@@ -43,27 +43,13 @@ elif deb=$(ls "$top"/build-package/trevanquill_*.deb 2>/dev/null | head -n 1) &&
   files=$out/files/$(basename "$deb")
 fi
 
-loaders=()
-stop_loaders() {
-  local p
-  for p in ${loaders[@]+"${loaders[@]}"}; do kill "$p" 2>/dev/null; done
-  for p in ${loaders[@]+"${loaders[@]}"}; do wait "$p" 2>/dev/null; done
-  loaders=()
-}
-trap stop_loaders EXIT
-if [ $load = 1 ]; then
-  for _ in 1 2; do
-    nice -n 10 sh -c 'while :; do :; done' &
-    loaders+=($!)
-  done
-fi
-
-loadavg() { cut -d' ' -f1-3 /proc/loadavg; }
+. "$top/scripts/lib.sh"
+if [ $load = 1 ]; then load_host_cores; fi
 
 passed=0 failed=0
 echo "repeat: $count $session boots$([ $load = 1 ] && echo ', both host cores loaded with a busy loop each'), $(date -u '+%Y-%m-%d %H:%M UTC'), image $(basename "$image")"
 for k in $(seq 1 "$count"); do
-  before=$(loadavg)
+  before=$(host_loadavg)
   start=$(date +%s)
   DESK_FILES=$files "$here/boot.sh" "$image" "$out/bin" "$out/boot-$k" "$session" > "$out/run-$k.txt" 2>&1
   wall=$(($(date +%s) - start))
@@ -74,14 +60,8 @@ for k in $(seq 1 "$count"); do
   fails=$(sed -n 's/^FAIL vm \([^:]*\).*/\1/p' "$out/check-$k.txt" | tr '\n' ' ')
   guest=$(sed -n 's/^@@ end at \([0-9]*\).*/\1/p' "$log" 2>/dev/null)
   reads=$(sed -n 's/^[^ ]* disk| \([0-9]*\) reads$/\1/p' "$log" 2>/dev/null | awk '{ s += $1 } END { print s + 0 }')
-  if [ $rc -eq 0 ]; then
-    passed=$((passed + 1))
-    verdict=PASS
-  else
-    failed=$((failed + 1))
-    verdict=FAIL
-  fi
-  echo "boot $k: $verdict ${result:-no result}${fails:+ (failed: $fails)}, $wall s (guest clock at the end ${guest:-?} s), disk reads in the cases $reads; load average before $before, after $(loadavg)"
+  tally_boot $rc
+  echo "boot $k: $verdict ${result:-no result}${fails:+ (failed: $fails)}, $wall s (guest clock at the end ${guest:-?} s), disk reads in the cases $reads; load average before $before, after $(host_loadavg)"
 done
 echo "boots: $passed passed, $failed failed"
 [ $failed -eq 0 ]

@@ -39,27 +39,13 @@ if [ -n "${TREVANQUILL_VM_BENCH:-}" ]; then
   export TREVANQUILL_VM_BENCH=$out/bin/$(basename "$TREVANQUILL_VM_BENCH")
 fi
 
-loaders=()
-stop_loaders() {
-  local p
-  for p in ${loaders[@]+"${loaders[@]}"}; do kill "$p" 2>/dev/null; done
-  for p in ${loaders[@]+"${loaders[@]}"}; do wait "$p" 2>/dev/null; done
-  loaders=()
-}
-trap stop_loaders EXIT
-if [ $load = 1 ]; then
-  for _ in 1 2; do
-    nice -n 10 sh -c 'while :; do :; done' &
-    loaders+=($!)
-  done
-fi
-
-loadavg() { cut -d' ' -f1-3 /proc/loadavg; }
+[ -n "${WINDOWS32_OPTIONS+set}" ] || . "${TOP:-$here/../..}/scripts/lib.sh"
+if [ $load = 1 ]; then load_host_cores; fi
 
 passed=0 failed=0
 echo "repeat: $count boots$([ $load = 1 ] && echo ', both host cores loaded with a busy loop each'), $(date -u '+%Y-%m-%d %H:%M UTC')"
 for k in $(seq 1 "$count"); do
-  before=$(loadavg)
+  before=$(host_loadavg)
   start=$(date +%s)
   "$here/run-vm.sh" "$out/vm" "$out/console-$k.log" "$out/bin/trevanquill" \
     "$out/bin/tools/virtual-remote" "$out/bin/tools/pointer-observer" > "$out/run-$k.txt" 2>&1
@@ -68,14 +54,8 @@ for k in $(seq 1 "$count"); do
   rc=$?
   result=$(sed -n 's/^vm cases: //p' "$out/check-$k.txt")
   fails=$(sed -n 's/^FAIL vm //p' "$out/check-$k.txt" | tr '\n' ' ')
-  if [ $rc -eq 0 ]; then
-    passed=$((passed + 1))
-    verdict=PASS
-  else
-    failed=$((failed + 1))
-    verdict=FAIL
-  fi
-  echo "boot $k: $verdict ${result:-no result}${fails:+ (failed: $fails)}, $wall s; load average before $before, after $(loadavg)"
+  tally_boot $rc
+  echo "boot $k: $verdict ${result:-no result}${fails:+ (failed: $fails)}, $wall s; load average before $before, after $(host_loadavg)"
 done
 echo "boots: $passed passed, $failed failed"
 [ $failed -eq 0 ]
