@@ -102,6 +102,7 @@ if ! grep -q '^@@ end$' "$work/log"; then
   last_case=$(sed -n 's/^@@ case //p' "$work/log" | tail -1)
   echo "FAIL vm boot: the VM did not get to its end (last case begun: ${last_case:-none}); its console says:"
   tail -n 30 "$work/log" | sed 's/^/    /'
+  failed=$((failed + 1))
 fi
 
 # Each group of cases has its checks beside it: tests/vm/cases/NAME.check
