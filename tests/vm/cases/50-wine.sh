@@ -22,7 +22,7 @@ between() { echo "$1 $2" | awk '{ printf "%.1f", $2 - $1 }'; }
 
 wine_mount() {
   [ -n "$WINE_VM_EXE" ] || {
-    echo "/etc/wine-vm.conf names no program (tests/vm/wine/50-wine.prepare did not run)"
+    echo "/etc/wine-vm.conf names no program (tests/vm/cases/50-wine.prepare did not run)"
     return 1
   }
   mkdir -p /host /wine-rw $wroot /dev/shm
@@ -70,7 +70,9 @@ wine_env() {
 # user ends it with OK. Prints, besides the usual: NAME.times, NAME.relay
 # (the counts of SetCursorPos and SendInput calls, the MessageBoxA calls),
 # NAME.mouse (the helper's mouse lines), NAME.helper (only when the helper
-# did not get to listen: why), NAME.box (what the helper read in the box) and
+# did not get to listen: why), NAME.start (only when the program ended before
+# its banner or a message box: when, and the kernel's last words), NAME.box
+# (what the helper read in the box) and
 # NAME.winelog (Wine's last words other than the relay trace).
 wine_case() {
   if [ $# -gt 1 ]; then
@@ -91,6 +93,11 @@ wine_case() {
     sleep 0.1
   done
   t1=$(uptime_s)
+  # A program that ended before either says what the kernel saw last.
+  if [ $box = 0 ] && ! kill -0 $tool 2>/dev/null && ! grep -q 'Home button' /tmp/$name.console; then
+    { echo "ended before its banner or a message box, $(between "$t0" "$t1") s after its start"
+      dmesg | tail -n 5; } >/tmp/$name.start
+  fi
   watch=
   if [ $box = 1 ]; then
     wine_env -all /usr/lib/wine/wine64 "$WINE_VM_WATCH" box </dev/null >/tmp/$name.box 2>&1
@@ -121,7 +128,7 @@ wine_case() {
   t2=$(uptime_s)
   wait_tool
   t3=$(uptime_s)
-  echo "start to banner or message: $(between "$t0" "$t1") s; helper: $(between "$t1" "$t2") s; then to the end: $(between "$t2" "$t3") s" >/tmp/$name.times
+  echo "start to banner or message: $(between "$t0" "$t1") s; helper: $(between "$t1" "$t2") s; then to the end: $(between "$t2" "$t3") s; pids: program $tool, helper ${watch:-none}" >/tmp/$name.times
   {
     echo "SetCursorPos calls: $(grep -c 'Call user32\.SetCursorPos' /tmp/$name.wine)"
     echo "SendInput calls: $(grep -c 'Call user32\.SendInput' /tmp/$name.wine)"
@@ -130,7 +137,7 @@ wine_case() {
   grep -a -v ':relay:\|:Call \|:Ret \|:Starting thread proc' /tmp/$name.wine | tail -n 20 >/tmp/$name.winelog
   wine_env -all /usr/lib/wine/wineserver64 -k 2>/dev/null
   [ -n "$watch" ] && wait $watch
-  end_case times relay mouse helper box winelog
+  end_case times start relay mouse helper box winelog
 }
 
 case_begins wine-setup
