@@ -175,7 +175,10 @@ void ConsoleWrite(const char* text) {
   std::fflush(stdout);
 }
 
-bool KeyWaiting() { return controlEventPending.load() || _kbhit() != 0; }
+// What ends a wait is a key waiting: a key's press at the end of the console's
+// input (its release not there yet) ends the wait, and the C library's
+// _kbhit under Wine does not look at the input's last record.
+bool KeyWaiting() { return windows_backend::WaitEndReady() || _kbhit() != 0; }
 
 int ReadKey() {
   // Cleared before the flag is taken: a control event in between leaves the

@@ -247,6 +247,16 @@ TEST_F(SilentDevice, AKeyPressEndsTheWait) {
   EXPECT_EQ(platform::ReadKey(), platform::kKeyEsc);
 }
 
+TEST_F(SilentDevice, AKeyPressWhoseReleaseHasNotComeIsAKeyWaiting) {
+  // Between a key's press and its release (a key held down) the press is the
+  // console input's last record; it ends a wait, so the loop must see a key.
+  ASSERT_TRUE(PutInput(KeyRecord(27, true))) << GetLastError();
+  EXPECT_FALSE(WaitEndedByItself());
+  ASSERT_TRUE(platform::KeyWaiting());
+  EXPECT_EQ(platform::ReadKey(), platform::kKeyEsc);
+  EXPECT_FALSE(platform::KeyWaiting());
+}
+
 TEST_F(SilentDevice, RecordsThatAreNoKeyPressesAreDroppedAndTheWaitGoesOn) {
   INPUT_RECORD focus;
   std::memset(&focus, 0, sizeof focus);
