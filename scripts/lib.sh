@@ -46,6 +46,31 @@ BASE_PACKAGES=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev
 WINDOWS32_OPTIONS=(-DCMAKE_TOOLCHAIN_FILE="$TOP/cmake/mingw-i686.cmake"
   -DCMAKE_BUILD_TYPE=Release -DTREVANQUILL_TESTS=ON -DTREVANQUILL_BENCH=OFF)
 
+# The test suites that every Windows test build must have (the Windows step
+# runs them on this machine, the VM step's Wine group in the VM).
+WINDOWS_SUITES="core_tests windows_transfer_tests windows_layer_tests windows_desktop_tests"
+
+# The number of test cases that a GoogleTest program lists (run by "$@").
+windows_listed_tests() {
+  "$@" --gtest_list_tests 2>/dev/null | grep -c '^  '
+}
+
+# Whether this machine's kernel runs 32-bit x86 code: a kernel may have its
+# IA32 emulation built in and switched off, and then every 32-bit process
+# (Wine's WoW64 mode among them) dies as it starts. The
+# probe makes a 32-bit system call (int 0x80, getpid) from a 64-bit program,
+# which such a kernel refuses. The test VM's kernel has it on.
+host_runs_32bit_code() {
+  local probe rc
+  probe=$(mktemp) || return 1
+  printf '%s\n' 'int main(void) { long r; __asm__ volatile("int $0x80" : "=a"(r) : "a"(20L) : "memory"); return r <= 0; }' |
+    gcc -x c -o "$probe" - 2>/dev/null &&
+    ( "$probe"; exit $? ) 2>/dev/null  # the shell that waits says nothing of the crash
+  rc=$?
+  rm -f "$probe"
+  return $rc
+}
+
 # Configures and builds the project in $1 (extra cmake arguments follow).
 build_project() {
   local dir=$1; shift
