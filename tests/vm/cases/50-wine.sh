@@ -140,6 +140,49 @@ wine_case() {
   end_case times start relay mouse helper box winelog
 }
 
+# wine_suites: the 32-bit test suites that WINE_VM_SUITES names, one case
+# each (wine-suite-NAME), under one Wine: the Windows step runs them only
+# where the build machine's kernel runs 32-bit code, and this VM's does. The
+# helper keeps Wine's desktop for all of them, as the Windows step's command
+# prompt does, and says "ready" once it listens on it: a suite that started
+# with no desktop would make one, which under emulation takes longer than
+# Wine waits for it, and its windows and console would fail. Prints, per
+# suite: NAME.out (GoogleTest's lines, those of each passing test left out),
+# NAME.expected (the count the Linux build lists, - for a Windows-only
+# suite), NAME.times and NAME exit.
+wine_suites() {
+  t0=$(uptime_s)
+  wine_env fixme-all /usr/lib/wine/wine64 "$WINE_VM_WATCH" mouse </dev/null \
+    >/tmp/wine-desktop.out 2>/tmp/wine-desktop.log &
+  desktop=$!
+  i=0
+  while ! grep -q '^ready' /tmp/wine-desktop.out 2>/dev/null && kill -0 $desktop 2>/dev/null &&
+    [ $i -lt 1200 ]; do
+    sleep 0.1
+    i=$((i + 1))
+  done
+  if grep -q '^ready' /tmp/wine-desktop.out; then
+    ready="the desktop ready after $(between "$t0" "$(uptime_s)") s"
+  else
+    ready="the desktop not ready after $(between "$t0" "$(uptime_s)") s: $(tail -n 3 /tmp/wine-desktop.log | tr '\n' ' ')"
+  fi
+  for entry in $WINE_VM_SUITES; do
+    exe=${entry%:*}
+    name=wine-suite-$(basename "$exe" .exe)
+    case_begins "$name"
+    t1=$(uptime_s)
+    wine_env fixme-all /usr/lib/wine/wine64 "$exe" </dev/null >/tmp/$name.all 2>&1
+    code=$?
+    grep -a -v '^\[ RUN      \]\|^\[       OK \]' /tmp/$name.all | tail -n 80 >/tmp/$name.out
+    echo "${entry##*:}" >/tmp/$name.expected
+    echo "$ready; the suite: $(between "$t1" "$(uptime_s)") s" >/tmp/$name.times
+    for what in out expected times; do sed "s/^/$name $what| /" /tmp/$name.$what; done
+    echo "$name exit| $code"
+  done
+  wine_env -all /usr/lib/wine/wineserver64 -k 2>/dev/null
+  wait $desktop
+}
+
 case_begins wine-setup
 wine_ready=0
 wine_mount >/tmp/wine-setup.mount 2>&1 && wine_ready=1
@@ -159,8 +202,9 @@ SCN
 
 # The cases, all of them or those that WINE_VM_CASES names (a run by hand).
 [ $wine_ready = 1 ] || WINE_VM_CASES=none
-for wcase in ${WINE_VM_CASES:-wine-absent wine-normal wine-newer wine-disconnect wine-wheel}; do
+for wcase in ${WINE_VM_CASES:-wine-suites wine-absent wine-normal wine-newer wine-disconnect wine-wheel}; do
   case $wcase in
+    wine-suites) wine_suites ;;
     wine-absent) wine_case wine-absent ;;
     wine-normal) wine_case wine-normal normal ;;
     wine-newer) wine_case wine-newer normal --product 0x0330 ;;
