@@ -175,10 +175,16 @@ void ConsoleWrite(const char* text) {
   std::fflush(stdout);
 }
 
-// What ends a wait is a key waiting: a key's press at the end of the console's
-// input (its release not there yet) ends the wait, and the C library's
-// _kbhit under Wine does not look at the input's last record.
-bool KeyWaiting() { return windows_backend::WaitEndReady() || _kbhit() != 0; }
+// What ends a wait is a key waiting. With a console on standard input that
+// look is the whole answer: a key's press at the end of the input (its release
+// not there yet) ends the wait, and the C library's _kbhit under Wine does not
+// look at the input's last record. Asked once per pass of the loop, so
+// _kbhit's own look at the console is made only where there is no such
+// console.
+bool KeyWaiting() {
+  if (windows_backend::WaitEndReady()) return true;
+  return !consoleInput && _kbhit() != 0;
+}
 
 int ReadKey() {
   // Cleared before the flag is taken: a control event in between leaves the
