@@ -59,6 +59,16 @@ wine_env() {
     WINEDEBUG="$wdebug" WINELOADER=/usr/lib/wine/wine64 "$@"
 }
 
+# helper_wait_ready OUT PID: until the helper PID has written "ready" to OUT
+# (it listens), has ended, or 120 s have gone.
+helper_wait_ready() {
+  i=0
+  while ! grep -q '^ready' "$1" 2>/dev/null && kill -0 "$2" 2>/dev/null && [ $i -lt 1200 ]; do
+    sleep 0.1
+    i=$((i + 1))
+  done
+}
+
 # wine_case NAME [SCENARIO [OPTION...]]: the program under a fresh Wine
 # against a remote that plays SCENARIO (started with the options given), or
 # against no remote. Once the program has printed its banner, the helper
@@ -105,12 +115,7 @@ wine_case() {
     wine_env fixme-all /usr/lib/wine/wine64 "$WINE_VM_WATCH" mouse </dev/null \
       >/tmp/$name.mouse 2>/tmp/$name.helper-log &
     watch=$!
-    i=0
-    while ! grep -q '^ready' /tmp/$name.mouse 2>/dev/null && kill -0 $watch 2>/dev/null &&
-      [ $i -lt 1200 ]; do
-      sleep 0.1
-      i=$((i + 1))
-    done
+    helper_wait_ready /tmp/$name.mouse $watch
     # A helper that is not listening says why (its exit code, Wine's errors,
     # the kernel's last words).
     if ! grep -q '^ready' /tmp/$name.mouse 2>/dev/null; then
@@ -155,12 +160,7 @@ wine_suites() {
   wine_env fixme-all /usr/lib/wine/wine64 "$WINE_VM_WATCH" mouse </dev/null \
     >/tmp/wine-desktop.out 2>/tmp/wine-desktop.log &
   desktop=$!
-  i=0
-  while ! grep -q '^ready' /tmp/wine-desktop.out 2>/dev/null && kill -0 $desktop 2>/dev/null &&
-    [ $i -lt 1200 ]; do
-    sleep 0.1
-    i=$((i + 1))
-  done
+  helper_wait_ready /tmp/wine-desktop.out $desktop
   if grep -q '^ready' /tmp/wine-desktop.out; then
     ready="the desktop ready after $(between "$t0" "$(uptime_s)") s"
   else
